@@ -1,0 +1,22 @@
+# Reads include/quorvex.def and writes the linker version script that makes
+# libquorvex.so export exactly the names of the module-definition file. The
+# one decorated Windows name, _ReSynchronize@0, is exported as ReSynchronize.
+function(qvx_version_script def_file out_file)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def_file})
+  file(STRINGS ${def_file} lines)
+  set(names "")
+  set(in_exports FALSE)
+  foreach(line IN LISTS lines)
+    string(STRIP "${line}" line)
+    if(line STREQUAL "EXPORTS")
+      set(in_exports TRUE)
+    elseif(in_exports AND line MATCHES "^([A-Za-z_][A-Za-z0-9_@]*)[ \t]+@[0-9]+")
+      set(name ${CMAKE_MATCH_1})
+      if(name MATCHES "^_(.*)@[0-9]+$")
+        set(name ${CMAKE_MATCH_1})
+      endif()
+      string(APPEND names "    ${name};\n")
+    endif()
+  endforeach()
+  file(WRITE ${out_file} "{\n  global:\n${names}  local:\n    *;\n};\n")
+endfunction()

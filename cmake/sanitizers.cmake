@@ -1,0 +1,13 @@
+# Sanitizer builds apply to everything in the tree, so the library, the
+# simulated driver and the tests are all instrumented together.
+if(QVX_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+  add_compile_definitions(QVX_SANITIZED=1)
+elseif(QVX_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+  add_compile_definitions(QVX_SANITIZED=1)
+elseif(NOT QVX_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "QVX_SANITIZE must be empty, 'address' or 'thread'")
+endif()

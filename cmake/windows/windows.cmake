@@ -1,0 +1,61 @@
+# Project settings of the Windows cross-builds (included by the top-level
+# CMakeLists.txt when WIN32).
+
+if(NOT MINGW)
+  message(FATAL_ERROR "The Windows builds are made with mingw-w64 (see docs/windows.md)")
+endif()
+
+# GoogleTest is built from the sources Debian ships (see FindGTest.cmake).
+list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
+
+# Test programs run through Wine. Only 64-bit Wine is at hand, so the
+# wrapper turns 32-bit programs away with a message (and lists no tests for
+# them, so that test discovery in the 32-bit build finds nothing to run).
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
+else()
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh --no-32-bit-wine)
+endif()
+# Tests are listed when ctest runs, not while building: a build needs no Wine.
+set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+
+# qvx_windows_exports(<dll target> <object library>)
+#
+# Makes <dll target> export exactly include/quorvex.def: a build step reads
+# the symbols of the object library's objects and writes the linker's
+# module-definition file (export-def.cmake explains the lines).
+function(qvx_windows_exports target objects)
+  set(def ${PROJECT_SOURCE_DIR}/include/quorvex.def)
+  set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_objects.txt)
+  set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_exports.def)
+  file(GENERATE OUTPUT ${list_file} CONTENT "$<JOIN:$<TARGET_OBJECTS:${objects}>,\n>\n")
+  add_custom_command(
+    OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DPOINTER_SIZE=${CMAKE_SIZEOF_VOID_P}
+            -DDEF=${def} -DOBJECTS_FILE=${list_file} -DOUT=${out}
+            -P ${PROJECT_SOURCE_DIR}/cmake/windows/export-def.cmake
+    DEPENDS ${def} ${PROJECT_SOURCE_DIR}/cmake/windows/export-def.cmake ${list_file}
+            $<TARGET_OBJECTS:${objects}>
+    COMMENT "Writing the export list of ${target}"
+    VERBATIM)
+  target_sources(${target} PRIVATE ${out})
+endfunction()
+
+# qvx_windows_decorated_import_library(<dll target>)
+#
+# For a 32-bit DLL linked with --kill-at (plain export names for
+# __stdcall functions, as GetProcAddress expects them): replaces the import
+# library the linker wrote by one that keeps the decorated names, so that
+# programs calling the functions directly still link (import-lib.cmake).
+# 64-bit names carry no decoration; nothing to do there.
+function(qvx_windows_decorated_import_library target)
+  if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+    return()
+  endif()
+  add_custom_command(
+    TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DNM=${CMAKE_NM} -DDLLTOOL=${CMAKE_DLLTOOL}
+            -DDLL=$<TARGET_FILE:${target}> -DIMPLIB=$<TARGET_LINKER_FILE:${target}>
+            -P ${PROJECT_SOURCE_DIR}/cmake/windows/import-lib.cmake
+    VERBATIM)
+endfunction()

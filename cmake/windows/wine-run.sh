@@ -1,0 +1,83 @@
+#!/bin/sh
+# Runs a Windows program of the cross-builds under Wine; the builds' tests
+# use it as their launcher (CMAKE_CROSSCOMPILING_EMULATOR).
+#
+#   wine-run.sh [--no-32-bit-wine] program.exe [arguments...]
+#   wine-run.sh --prepare      only makes the prefix and starts its server
+#
+# WINEPREFIX: scripts/windows-checks.sh creates a temporary prefix and
+# exports it. Without one, the prefix is <build>/wine-prefix beside the
+# program's bin folder, made on first use. WINEDEBUG is -all unless set.
+# WINE and WINESERVER may name the programs to use.
+set -eu
+
+if [ "${1:-}" = "--no-32-bit-wine" ]; then
+  shift
+  for arg in "$@"; do
+    # Test discovery of the 32-bit build: there is nothing that can run.
+    [ "$arg" = "--gtest_list_tests" ] && exit 0
+  done
+  echo "wine-run.sh: cannot run the 32-bit program $1: only 64-bit Wine is available;" \
+       "the 32-bit build is checked by its interface tests (ctest --preset win32)" >&2
+  exit 1
+fi
+
+prepare_only=false
+if [ "${1:-}" = "--prepare" ]; then
+  prepare_only=true
+  program=
+else
+  program=$1
+  shift
+fi
+
+find_tool() {
+  for candidate in "$@"; do
+    if command -v "$candidate" >/dev/null 2>&1; then
+      command -v "$candidate"
+      return 0
+    fi
+    if [ -x "$candidate" ]; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  return 1
+}
+
+WINE=${WINE:-$(find_tool wine64 /usr/lib/wine/wine64 wine)} || {
+  echo "wine-run.sh: no wine64 found (Debian packages wine and wine64)" >&2
+  exit 1
+}
+WINESERVER=${WINESERVER:-$(find_tool wineserver /usr/lib/wine/wineserver64)} || {
+  echo "wine-run.sh: no wineserver found (Debian packages wine and wine64)" >&2
+  exit 1
+}
+export WINESERVER
+export WINEDEBUG=${WINEDEBUG:--all}
+
+if [ -z "${WINEPREFIX:-}" ]; then
+  [ -n "$program" ] || { echo "wine-run.sh: --prepare needs WINEPREFIX" >&2; exit 1; }
+  WINEPREFIX=$(cd "$(dirname "$program")/.." && pwd)/wine-prefix
+fi
+export WINEPREFIX
+
+# The first program to run makes the prefix; the others wait for it.
+if [ ! -f "$WINEPREFIX/.quorvex-ready" ]; then
+  mkdir -p "$WINEPREFIX"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/.quorvex-ready" ]; then
+      "$WINE" wineboot -i </dev/null >/dev/null 2>&1
+      touch "$WINEPREFIX/.quorvex-ready"
+    fi
+  ) 9>"$WINEPREFIX.lock"
+fi
+
+# A wine server started here keeps no pipe of the caller open (a test
+# runner waits for its pipes to close); it stays a few seconds for the next
+# program.
+"$WINESERVER" -p5 </dev/null >/dev/null 2>&1 || true
+$prepare_only && exit 0
+
+exec "$WINE" "$program" "$@"

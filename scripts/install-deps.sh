@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building and testing need. Safe to run
+# again: packages already present are skipped by apt.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build python3
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+for attempt in 1 2 3 4 5; do
+  if $SUDO apt-get update && $SUDO apt-get install -y --no-install-recommends "${missing[@]}"; then
+    exit 0
+  fi
+  echo "apt-get failed (attempt $attempt), retrying in $((attempt * 10)) s" >&2
+  sleep $((attempt * 10))
+done
+echo "could not install: ${missing[*]}" >&2
+exit 1

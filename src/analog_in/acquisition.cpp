@@ -1,0 +1,79 @@
+#include "analog_in/acquisition.h"
+
+#include <cmath>
+
+#include "card/setup.h"
+#include "frame/call.h"
+#include "frame/driver.h"
+
+namespace qvx {
+
+std::int32_t StartAcquisition(std::int32_t card) {
+  CardState& c = g_cards[card];
+  if (drv::ZQ7_AD_Start(card) < 0) return Fail(c);
+  c.AdRunState = 1;
+  return kOk;
+}
+
+std::int32_t StartAcquisitionExtern(std::int32_t card, std::int32_t flag1, std::int32_t flag2,
+                                    std::int32_t flag3) {
+  if (drv::ZQ7_Start_Extern(card, flag1, flag2, flag3) < 0) return Fail(g_cards[card]);
+  return StartAcquisition(card);
+}
+
+void StopAcquisition(std::int32_t card) {
+  CardState& c = g_cards[card];
+  {
+    MutexGuard lock(c.AdMutex, "AdStop");
+    c.AdRunState = 0;
+    // Only a running worker acknowledges. Its own wait for AdMutex gives up
+    // as soon as it sees the half switched off, so the acknowledgement comes
+    // within a pass; the limit only guards against a driver call that hangs.
+    if (c.WorkerThread != nullptr) {
+      for (std::uint32_t waited = 0;
+           c.AdRunState.load() != -1 && c.ErrorLatch.load() == 0 && waited < kStopAckLimitMs;
+           ++waited) {
+        platform::SleepMs(1);
+      }
+    }
+    c.AdRunState = 0;
+    drv::ZQ7_AD_Stop(card);
+  }
+  ReleaseStagingBuffers(c);
+}
+
+void UpdateValuesPerPoll() {
+  CardState& c = CurrentState();
+  const double v = c.SampleRate > 2000.0 ? c.SampleRate / 20.0 : c.SampleRate / 50.0;
+  // Clamp before converting, so that no rate can overflow the integer.
+  std::int32_t values = 1;
+  if (v >= 10000.0) {
+    values = 10000;
+  } else if (v >= 1.0) {
+    values = static_cast<std::int32_t>(v);
+  }
+  c.ValuesPerPoll = values;
+}
+
+std::int32_t SetAcquisitionRate(std::int32_t card, double rate, bool product_in_double) {
+  CardState& c = g_cards[card];
+  if (!(rate >= 10.0)) return Refuse(c);  // NaN counts as below
+  const std::int64_t max_rate = static_cast<std::int64_t>(c.ModuleInfo.MaxAdRateKHz()) * 1000;
+  if (product_in_double) {
+    if (c.AdChannelCount * rate > static_cast<double>(max_rate)) return Refuse(c);
+  } else if (static_cast<std::int64_t>(rate) * c.AdChannelCount > max_rate) {
+    return Refuse(c);
+  }
+  if (c.StrictRateLimit == 1) {
+    const std::int32_t inputs = c.ModuleInfo.NumAdChannels();
+    if (inputs <= 0) return Refuse(c);  // no per-input limit can be computed
+    if (rate > static_cast<double>(max_rate / inputs)) return Refuse(c);
+  }
+  if (c.SampleRate > 0.0) return kOk;  // the first rate set after a clear wins
+  c.SampleRate = rate;
+  if (drv::ZQ7_AD_SetFrequency(card, c.SampleRate) < 0) return Fail(c);
+  UpdateValuesPerPoll();
+  return kOk;
+}
+
+}  // namespace qvx

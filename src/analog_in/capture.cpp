@@ -1,0 +1,50 @@
+// Starting, stopping and watching the continuous acquisition.
+#include "analog_in/acquisition.h"
+#include "frame/call.h"
+#include "frame/driver.h"
+#include "quorvex.h"
+
+using namespace qvx;
+
+int32_t QVX_CALL StartADCapture(void) {
+  const std::int32_t card = CurrentCardNumber();
+  CardState& c = g_cards[card];
+  if (Latched(c)) return kFailure;
+  if (c.AdRunState > 0) return kOk;
+  return StartAcquisition(card);
+}
+
+int32_t QVX_CALL StartADCaptureEx(int32_t flag1, int32_t flag2, int32_t flag3) {
+  Trace("begin StartADCaptureEx (%d, %d, %d)", flag1, flag2, flag3);
+  const std::int32_t card = CurrentCardNumber();
+  CardState& c = g_cards[card];
+  if (Latched(c)) return kFailure;
+  for (const std::int32_t flag : {flag1, flag2, flag3}) {
+    if (flag != 0 && flag != 1) return Refuse(c);
+  }
+  if (c.AdRunState > 0) return kOk;
+  return StartAcquisitionExtern(card, flag1, flag2, flag3);
+}
+
+int32_t QVX_CALL StopADCapture(void) {
+  const std::int32_t card = CurrentCardNumber();
+  CardState& c = g_cards[card];
+  if (c.AdRunState <= 0 && c.ErrorLatch != 1) return kOk;
+  StopAcquisition(card);
+  return kOk;
+}
+
+int32_t QVX_CALL GetADBufferStatus(int32_t card, int32_t* values_per_channel) {
+  Trace("begin GetADBufferStatus (%d, *ValuesPerChannel)", card);
+  if (!CardInRange(card)) {
+    if (values_per_channel != nullptr) *values_per_channel = 0;
+    return kArgument;
+  }
+  CardState& c = g_cards[card];
+  if (const std::int32_t latch = c.ErrorLatch; latch != 0) return latch;
+  if (values_per_channel == nullptr) return kArgument;
+  MutexGuard lock(c.AdMutex, "GetADBufferStatus");
+  // Without the mutex the FIFO is not asked: nothing is reported waiting.
+  *values_per_channel = lock.owned() ? drv::ZQ7_AD_GetFifoStatus(card) : 0;
+  return kOk;
+}

@@ -1,0 +1,125 @@
+#include "engine/worker.h"
+
+#include "frame/call.h"
+#include "frame/driver.h"
+
+namespace qvx {
+
+namespace {
+
+// After a wait that did not get the mutex the pass starts again at once; the
+// wait itself took its second. A card without a mutex (it could not be made)
+// pauses instead of spinning.
+bool Retry(const platform::Mutex* mutex) {
+  if (mutex == nullptr) platform::SleepMs(kIdlePauseMs);
+  return false;
+}
+
+// Acquisition half. Returns false when the pass must restart at once (the
+// mutex could not be had).
+bool AcquisitionHalf(std::int32_t card, CardState& c) {
+  if (c.AdRunState.load() < 1) {
+    c.AdRunState.store(-1);
+    return true;
+  }
+  MutexGuard lock(c.AdMutex, "AdThread", c.AdRunState);
+  if (!lock.owned()) return Retry(c.AdMutex);
+
+  const std::int32_t per_poll = c.ValuesPerPoll.load();
+  std::int32_t count = per_poll;
+  if (drv::ZQ7_AD_ReadData_MixedChannels(card, &count) != 0) {
+    c.ErrorLatch.store(1);
+    c.AdRunState.store(0);
+  }
+  // The counter read runs whether or not the fetch failed. Without staging
+  // buffers (before FinalInit, after a stop) there is nowhere to put it.
+  if (c.CtPollEnable.load() == 1 && c.CtBuffer != nullptr && per_poll > 0 &&
+      per_poll <= kStagingScans) {
+    if (drv::ZQ7_CT_GetDataFromFifo(card, per_poll, c.CtBuffer) == 0) {
+      const std::int32_t counters = c.CtChannelCount.load();
+      const std::uint32_t* last = c.CtBuffer + static_cast<std::size_t>(per_poll - 1) * counters;
+      for (std::int32_t k = 0; k < counters && k < kCounterSlots; ++k) {
+        const auto scale = static_cast<std::uint32_t>(c.CounterScale[k].load());
+        c.CounterValue[k].store(last[k] * scale);
+      }
+    }
+  }
+  lock.Release();
+  if (c.DaRunState.load() < 1) platform::SleepMs(kAcquisitionPauseMs);
+  return true;
+}
+
+// Output half. Returns false when the pass must restart at once.
+bool OutputHalf(std::int32_t card, CardState& c, std::uint16_t* transfer) {
+  if (c.DaRunState.load() < 1) {
+    c.DaRunState.store(-1);
+    return true;
+  }
+  MutexGuard lock(c.DaMutex, "DaThread", c.DaRunState);
+  if (!lock.owned()) return Retry(c.DaMutex);
+
+  const KestroDaStatus status = drv::ZQ7_DA_GetStatus(card);
+  if (status.word[0] == 0) {
+    c.DaRunState.store(0);
+    return false;
+  }
+  const std::int32_t block = c.DaBlockSize.load();
+  const bool whole_block =
+      block > 0 && block <= kMaxDaBlock && RingCount(&c.DaRing) >= block && status.word[1] >= block;
+  if (!whole_block) {
+    lock.Release();
+    // Nothing to send: a short pause keeps the loop from spinning a core
+    // while staying far below the time the module needs to empty a block.
+    platform::SleepMs(kAcquisitionPauseMs);
+    return true;
+  }
+  RingRead16(&c.DaRing, block, transfer);
+  c.DaStatus = status;
+  const std::int32_t channels = c.DaChannelCount.load();
+  // An output list that was emptied after FinalInit has no frame width; the
+  // room is then reported in codes.
+  c.DaStatus.word[1] = RingFreeSpace(&c.DaRing) / (channels > 0 ? channels : 1);
+  lock.Release();
+  if (drv::ZQ7_DA_PutData(card, transfer, block) != 0) {
+    c.ErrorLatch.store(1);
+    c.DaRunState.store(0);
+  }
+  return true;
+}
+
+}  // namespace
+
+void WorkerPass(std::int32_t card, std::uint16_t* transfer) {
+  CardState& c = g_cards[card];
+  if (!AcquisitionHalf(card, c)) return;
+  if (!OutputHalf(card, c, transfer)) return;
+  if (c.AdRunState.load() < 1 && c.DaRunState.load() < 1) platform::SleepMs(kIdlePauseMs);
+}
+
+void CardWorker(void* arg) {
+  const auto card = static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(arg));
+  std::uint16_t transfer[kMaxDaBlock];
+  while (!g_cards[card].WorkerStop.load()) WorkerPass(card, transfer);
+}
+
+void StartWorker(std::int32_t card) {
+  CardState& c = g_cards[card];
+  c.WorkerStop.store(false);
+  c.WorkerThread =
+      platform::ThreadStart(&CardWorker, reinterpret_cast<void*>(static_cast<std::intptr_t>(card)));
+  c.WorkerThreadId = platform::ThreadId(c.WorkerThread);
+}
+
+void StopWorker(std::int32_t card) {
+  CardState& c = g_cards[card];
+  if (c.WorkerThread == nullptr) return;
+  c.WorkerStop.store(true);
+  platform::ThreadJoin(c.WorkerThread);
+  c.WorkerThread = nullptr;
+}
+
+void StopAllWorkers() {
+  for (std::int32_t card = 0; card < kMaxCards; ++card) StopWorker(card);
+}
+
+}  // namespace qvx

@@ -1,0 +1,36 @@
+// CardWorker: the background thread of an open card.
+//
+// Its acquisition half asks the driver, pass after pass, to fetch the
+// module's mixed data into the driver's FIFOs (and reads the newest counter
+// values when asked); its output half feeds the module from DaRing in whole
+// blocks whenever the module has room. The run states switch the halves on
+// and off: 1 on, 0 off, -1 off and seen idle by the worker.
+#pragma once
+
+#include <cstdint>
+
+#include "frame/card_state.h"
+
+namespace qvx {
+
+// Largest output block a module takes (high-speed modules).
+constexpr std::int32_t kMaxDaBlock = 256;
+// Pauses of the worker loop.
+constexpr std::uint32_t kAcquisitionPauseMs = 1;
+constexpr std::uint32_t kIdlePauseMs = 6;
+
+// Thread entry; `arg` carries the card number.
+void CardWorker(void* arg);
+
+// One pass of the loop (exposed for tests that step the worker by hand).
+void WorkerPass(std::int32_t card, std::uint16_t* transfer);
+
+// Starts the card's worker thread and keeps its handle and id.
+void StartWorker(std::int32_t card);
+// Asks the card's worker to stop, waits until it has ended and forgets its
+// handle. Does nothing when the card has no worker.
+void StopWorker(std::int32_t card);
+// StopWorker for every card (at unload).
+void StopAllWorkers();
+
+}  // namespace qvx

@@ -1,0 +1,202 @@
+// Windows implementation of the platform layer, and the entry point of
+// QUORVEX.dll.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "frame/driver.h"
+#include "platform/platform.h"
+
+namespace qvx::platform {
+
+// ---- Threads -------------------------------------------------------------
+
+struct Thread {
+  HANDLE handle = nullptr;
+  DWORD id = 0;
+  ThreadEntry entry = nullptr;
+  void* arg = nullptr;
+};
+
+namespace {
+
+DWORD WINAPI ThreadMain(LPVOID param) {
+  auto* thread = static_cast<Thread*>(param);
+  thread->entry(thread->arg);
+  return 0;
+}
+
+}  // namespace
+
+Thread* ThreadStart(ThreadEntry entry, void* arg) {
+  auto* thread = new (std::nothrow) Thread{};
+  if (thread == nullptr) return nullptr;
+  thread->entry = entry;
+  thread->arg = arg;
+  thread->handle = CreateThread(nullptr, 0, &ThreadMain, thread, 0, &thread->id);
+  if (thread->handle == nullptr) {
+    delete thread;
+    return nullptr;
+  }
+  SetThreadPriority(thread->handle, THREAD_PRIORITY_NORMAL);
+  return thread;
+}
+
+void ThreadJoin(Thread* thread) {
+  if (thread == nullptr) return;
+  WaitForSingleObject(thread->handle, INFINITE);
+  CloseHandle(thread->handle);
+  delete thread;
+}
+
+std::uint32_t ThreadId(const Thread* thread) {
+  return thread == nullptr ? 0 : thread->id;
+}
+
+// ---- Named mutexes ---------------------------------------------------------
+// Windows mutexes are named kernel objects and already recursive.
+
+struct Mutex {
+  HANDLE handle;
+};
+
+Mutex* MutexOpen(const char* name) {
+  HANDLE handle = CreateMutexA(nullptr, FALSE, name);
+  if (handle == nullptr) return nullptr;
+  auto* mutex = new (std::nothrow) Mutex{handle};
+  if (mutex == nullptr) CloseHandle(handle);
+  return mutex;
+}
+
+WaitResult MutexWait(Mutex* mutex, std::uint32_t timeout_ms) {
+  // An abandoned mutex is owned by the caller now; a failed wait is treated
+  // the same way, as only a timeout makes the caller skip its work.
+  return WaitForSingleObject(mutex->handle, timeout_ms) == WAIT_TIMEOUT ? WaitResult::kTimedOut
+                                                                        : WaitResult::kOwned;
+}
+
+void MutexRelease(Mutex* mutex) {
+  ReleaseMutex(mutex->handle);
+}
+
+void MutexClose(Mutex* mutex) {
+  if (mutex == nullptr) return;
+  CloseHandle(mutex->handle);
+  delete mutex;
+}
+
+// ---- Time --------------------------------------------------------------------
+
+void SleepMs(std::uint32_t ms) {
+  Sleep(ms);
+}
+
+// ---- Dynamic libraries ----------------------------------------------------------
+
+struct Library {
+  HMODULE module;
+};
+
+namespace {
+char g_library_error[512];
+}
+
+Library* LibraryLoad(const char* path_or_name) {
+  HMODULE module = LoadLibraryA(path_or_name);
+  if (module == nullptr) {
+    const DWORD error = GetLastError();
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       0, g_library_error, sizeof g_library_error, nullptr);
+    if (length == 0) {
+      std::snprintf(g_library_error, sizeof g_library_error, "error %lu",
+                    static_cast<unsigned long>(error));
+    }
+    // The system's text ends in a line break; the report adds its own.
+    std::size_t end = std::strlen(g_library_error);
+    while (end > 0 && (g_library_error[end - 1] == '\n' || g_library_error[end - 1] == '\r' ||
+                       g_library_error[end - 1] == ' ')) {
+      g_library_error[--end] = '\0';
+    }
+    return nullptr;
+  }
+  auto* library = new (std::nothrow) Library{module};
+  if (library == nullptr) FreeLibrary(module);
+  return library;
+}
+
+void* LibrarySymbol(Library* library, const char* name) {
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(library->module, name));
+}
+
+void LibraryFree(Library* library) {
+  if (library == nullptr) return;
+  FreeLibrary(library->module);
+  delete library;
+}
+
+const char* LibraryError() {
+  return g_library_error;
+}
+
+std::size_t OwnModulePath(char* buffer, std::size_t size) {
+  if (size == 0) return 0;
+  // Outside QUORVEX.dll (the library's objects linked into a program) the
+  // handle is null and names the program's own file, beside which the
+  // driver is then looked for.
+  HMODULE module = GetModuleHandleA("quorvex.dll");
+  const DWORD capacity = size < 1000 ? static_cast<DWORD>(size) : 1000;
+  const DWORD length = GetModuleFileNameA(module, buffer, capacity);
+  // A path cut short counts as no path at all.
+  if (length == 0 || length >= capacity) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  return length;
+}
+
+char PathSeparator() {
+  return '\\';
+}
+
+const char* DriverFileName() {
+  return "kestrolib.dll";
+}
+
+// ---- Diagnostics ------------------------------------------------------------------
+
+void DebugOutput(const char* text) {
+  OutputDebugStringA(text);
+}
+
+// Windows refuses to load the library when the driver cannot be bound; that
+// refusal is the report.
+void ReportProblem(const char*) {}
+
+}  // namespace qvx::platform
+
+// ---- Entry point ----------------------------------------------------------------
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      qvx::ProcessAttach();
+      break;
+    case DLL_PROCESS_DETACH:
+      if (reserved == nullptr) {
+        // FreeLibrary: the application's threads live on, so the workers of
+        // cards left open are stopped before the driver goes.
+        qvx::ProcessDetach();
+      } else {
+        // The process ends: every other thread is gone already.
+        qvx::UnloadDriverLibrary(qvx::DriverModule);
+      }
+      break;
+    default:
+      break;
+  }
+  return qvx::DriverModule != nullptr ? TRUE : FALSE;
+}

@@ -1,0 +1,137 @@
+// Static digital I/O on the simulated modules: the read-modify-write of port
+// words, the line offset of modules with dedicated inputs, and the checks.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+namespace {
+
+using qvx_test::CallLog;
+using Log = std::vector<std::string>;
+
+// The standard module: 24 lines, the driver reports 12 inputs and 12 outputs.
+class DigitalStaticApi : public qvx_test::SimTest {
+ protected:
+  void Open(int32_t module) {
+    ASSERT_EQ(kestro_sim_set_module(0, module), 0);
+    ASSERT_EQ(OpenCard(0), QVX_OK);
+    kestro_sim_log_clear();
+  }
+  void SetUp() override {
+    SimTest::SetUp();
+    Open(KESTRO_SIM_STANDARD);
+  }
+};
+
+TEST_F(DigitalStaticApi, WriteBitChangesOneBitOfThePortWord) {
+  EXPECT_EQ(kestro_sim_set_digital_input_word(0, 0, 0x8001), 0);
+  EXPECT_EQ(WriteDigitalBit(12, 1), QVX_OK);  // the reported output count itself
+  EXPECT_EQ(CallLog(), (Log{"ZQ7_GetNumOfTTLOut(0)", "ZQ7_TTL_Getchannel(0, 12)",
+                            "ZQ7_GetNumOfTTLIn(0)", "ZQ7_TTL_PutChannel(0, 12, 36865)"}));
+  kestro_sim_log_clear();
+  EXPECT_EQ(WriteDigitalBit(13, 1), QVX_ARGUMENT);
+  EXPECT_EQ(WriteDigitalBit(0, 1), QVX_FAILURE);
+  EXPECT_EQ(CallLog(), Log{"ZQ7_GetNumOfTTLOut(0)"});
+
+  Open(KESTRO_SIM_STANDARD);
+  kestro_sim_fail("ZQ7_GetNumOfTTLOut", 17, -1);  // a driver reporting 17 outputs
+  EXPECT_EQ(kestro_sim_set_digital_input_word(0, 1, 0xA5), 0);
+  EXPECT_EQ(WriteDigitalBit(17, 7), QVX_OK);
+  EXPECT_EQ(kestro_sim_digital_output_word(0, 1), 0xA7);
+  EXPECT_EQ(kestro_sim_set_digital_input_word(0, 1, 0xFF), 0);
+  EXPECT_EQ(WriteDigitalBit(17, -5), QVX_OK);
+  EXPECT_EQ(kestro_sim_digital_output_word(0, 1), 0xFD);
+  EXPECT_EQ(WriteDigitalBit(-1, 1), QVX_ARGUMENT);
+}
+
+TEST_F(DigitalStaticApi, WritePortKeepsTheLinesOutsideTheRun) {
+  EXPECT_EQ(kestro_sim_set_digital_input_word(0, 0, 0x8001), 0);
+  EXPECT_EQ(WriteDigitalPort(3, 4, 0xFF), QVX_OK);
+  EXPECT_EQ(kestro_sim_digital_output_word(0, 0), 0x8079);
+  EXPECT_EQ(WriteDigitalPort(5, 0, 0xFFFF), QVX_OK);  // writes the word back unchanged
+  EXPECT_EQ(WriteDigitalPort(20, 4, 0x5), QVX_OK);    // bits 4..7 of group 1
+  EXPECT_EQ(
+      CallLog(),
+      (Log{"ZQ7_TTL_Getchannel(0, 3)", "ZQ7_GetNumOfTTLIn(0)", "ZQ7_TTL_PutChannel(0, 3, 32889)",
+           "ZQ7_TTL_Getchannel(0, 5)", "ZQ7_GetNumOfTTLIn(0)", "ZQ7_TTL_PutChannel(0, 5, 32769)",
+           "ZQ7_TTL_Getchannel(0, 20)", "ZQ7_GetNumOfTTLIn(0)", "ZQ7_TTL_PutChannel(0, 20, 80)"}));
+  kestro_sim_log_clear();
+  for (const auto& run : {std::pair{20, 5}, {24, 0}, {-1, 1}, {0, -1}, {0, 25}}) {
+    Open(KESTRO_SIM_STANDARD);
+    EXPECT_EQ(WriteDigitalPort(run.first, run.second, 0), QVX_ARGUMENT);
+    EXPECT_EQ(WriteDigitalPort(0, 1, 0), QVX_FAILURE);
+    EXPECT_EQ(kestro_sim_log_size(), 0u) << run.first << " " << run.second;
+  }
+}
+
+TEST_F(DigitalStaticApi, DedicatedInputsAreDroppedFromThePortWord) {
+  for (const auto& module : {std::pair{KESTRO_SIM_TTL_IN4, 4}, {KESTRO_SIM_TTL_IN8, 8}}) {
+    Open(module.first);
+    EXPECT_EQ(kestro_sim_set_dedicated_inputs(0, 0xFF), 0);
+    EXPECT_EQ(kestro_sim_set_digital_input_word(0, 0, 0x1234), 0);
+    EXPECT_EQ(WriteDigitalPort(0, 0, 0), QVX_OK);
+    EXPECT_EQ(kestro_sim_digital_output_word(0, 0), 0x1234) << module.second;
+    EXPECT_EQ(WriteDigitalPort(3, 4, 0xFF), QVX_OK);
+    EXPECT_EQ(kestro_sim_digital_output_word(0, 0), 0x127C) << module.second;
+    EXPECT_EQ(WriteDigitalBit(2, 0), QVX_OK);  // the lines are inputs: read 0x1234
+    EXPECT_EQ(kestro_sim_digital_output_word(0, 0), 0x1230) << module.second;
+  }
+}
+
+TEST_F(DigitalStaticApi, DirectionsAndTheirBounds) {
+  EXPECT_EQ(SetDigitalDirection(12, 0), QVX_OK);  // up to the input count inclusive
+  EXPECT_EQ(SetDigitalDirection(5, 1), QVX_OK);
+  EXPECT_EQ(kestro_sim_digital_direction(0, 5), 1);
+  EXPECT_EQ(CallLog(), (Log{"ZQ7_GetNumOfTTLIn(0)", "ZQ7_TTL_SetDirection(0, 12, 0)",
+                            "ZQ7_GetNumOfTTLIn(0)", "ZQ7_TTL_SetDirection(0, 5, 1)"}));
+  // An output line has no bound of its own: the driver refuses line 1000.
+  EXPECT_EQ(SetDigitalDirection(1000, 1), QVX_FAILURE);
+  EXPECT_EQ(SetDigitalDirection(5, 1), QVX_FAILURE);
+  const struct {
+    int32_t line, direction;
+    uint32_t driver_calls;  // the input count is asked only to bound an input line
+  } refused[] = {{13, 0, 1}, {-1, 0, 0}, {0, 2, 0}, {0, -1, 0}};
+  for (const auto& r : refused) {
+    Open(KESTRO_SIM_STANDARD);
+    EXPECT_EQ(SetDigitalDirection(r.line, r.direction), QVX_ARGUMENT);
+    EXPECT_EQ(SetDigitalPortDirection(0, 1, 1), QVX_FAILURE);
+    EXPECT_EQ(kestro_sim_log_size(), r.driver_calls) << r.line << " " << r.direction;
+  }
+  Open(KESTRO_SIM_STANDARD);
+  EXPECT_EQ(SetDigitalPortDirection(0, 1, 2), QVX_ARGUMENT);
+  EXPECT_EQ(kestro_sim_log_size(), 0u);
+}
+
+TEST_F(DigitalStaticApi, DirectionsOfModulesWithEightInputsAreOffset) {
+  Open(KESTRO_SIM_TTL_IN8);
+  EXPECT_EQ(SetDigitalPortDirection(0, 4, 1), QVX_OK);
+  EXPECT_EQ(CallLog(), (Log{"ZQ7_GetNumOfTTLIn(0)", "ZQ7_TTL_SetDirection(0, 8, 1)",
+                            "ZQ7_TTL_SetDirection(0, 9, 1)", "ZQ7_TTL_SetDirection(0, 10, 1)",
+                            "ZQ7_TTL_SetDirection(0, 11, 1)"}));
+  EXPECT_EQ(kestro_sim_digital_direction(0, 11), 1);
+  EXPECT_EQ(SetDigitalDirection(8, 0), QVX_OK);  // the input count itself
+  EXPECT_EQ(CallLog().back(), "ZQ7_TTL_SetDirection(0, 16, 0)");
+  EXPECT_EQ(SetDigitalDirection(9, 0), QVX_ARGUMENT);
+  // A failing line does not stop the run, nor latch the card.
+  Open(KESTRO_SIM_TTL_IN8);
+  kestro_sim_fail("ZQ7_TTL_SetDirection", -1, 1);
+  EXPECT_EQ(SetDigitalPortDirection(0, 16, 0), QVX_OK);
+  EXPECT_EQ(kestro_sim_log_size(), 1u + 16u);
+  EXPECT_EQ(SetDigitalPortDirection(0, 17, 1), QVX_ARGUMENT);  // 8 + 17 > 24 lines
+}
+
+TEST_F(DigitalStaticApi, ReadsAnswerWithoutTouchingAnything) {
+  EXPECT_EQ(WriteDigitalBit(99, 1), QVX_ARGUMENT);
+  kestro_sim_log_clear();
+  uint32_t value = 0xDEADBEEF;
+  EXPECT_EQ(ReadDigitalBit(3, &value), QVX_OK);
+  EXPECT_EQ(ReadDigitalPort(0, 16, &value), QVX_OK);
+  EXPECT_EQ(ReadDigitalPort(-1, -1, nullptr), QVX_OK);
+  EXPECT_EQ(value, 0xDEADBEEFu);
+  EXPECT_EQ(kestro_sim_log_size(), 0u);
+}
+
+}  // namespace

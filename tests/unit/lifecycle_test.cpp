@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include "engine/worker.h"
+#include "frame/card_state.h"
+#include "support.h"
+
+namespace qvx {
+namespace {
+
+using qvx_test::CallLog;
+using qvx_test::WaitFor;
+
+class LifecycleTest : public qvx_test::SimTest {};
+
+TEST_F(LifecycleTest, OpenReadsTheRecordAndStartsTheWorker) {
+  ASSERT_EQ(OpenCard(3), QVX_OK);
+  CardState& c = g_cards[3];
+  EXPECT_EQ(CurrentCard.load(), 3u);
+  EXPECT_EQ(c.ModuleInfo.NumAdChannels(), 16);
+  EXPECT_EQ(c.ModuleInfo.MaxAdRateKHz(), 500);
+  EXPECT_NE(c.AdMutex, nullptr);
+  EXPECT_NE(c.DaMutex, nullptr);
+  EXPECT_NE(c.WorkerThread, nullptr);
+  // The idle worker acknowledges both halves as off.
+  EXPECT_TRUE(WaitFor([&] { return c.AdRunState == -1 && c.DaRunState == -1; }));
+
+  const auto log = CallLog();
+  ASSERT_GE(log.size(), 4u);
+  EXPECT_EQ(log[0], "ZQ7_CreateSimpleHandle(3)");
+  EXPECT_EQ(log[1], "ZQ7_SwitchCard(3)");
+  EXPECT_EQ(log[2], "ZQ7_ReadNewFlash(3)");
+  EXPECT_EQ(log[3].rfind("ZQ7_Get_ModuleIdent(3,", 0), 0u) << log[3];
+
+  EXPECT_EQ(CloseCard(3), QVX_OK);
+  EXPECT_EQ(c.WorkerThread, nullptr);
+  EXPECT_EQ(c.AdMutex, nullptr);
+  EXPECT_EQ(CurrentCard.load(), 3u);  // closing leaves the current card
+  EXPECT_EQ(CallLog().back(), "ZQ7_CloseSimpleHandle(3)");
+}
+
+TEST_F(LifecycleTest, StrictRateLimitFollowsTheModuleType) {
+  kestro_sim_set_module(1, KESTRO_SIM_COUNTER);
+  kestro_sim_set_module(2, KESTRO_SIM_STRICT);
+  ASSERT_EQ(OpenCard(1), QVX_OK);
+  ASSERT_EQ(OpenCard(2), QVX_OK);
+  EXPECT_EQ(g_cards[1].ModuleIdent, 9u);
+  EXPECT_EQ(g_cards[1].StrictRateLimit, 0);
+  EXPECT_EQ(g_cards[2].ModuleIdent, 12u);
+  EXPECT_EQ(g_cards[2].StrictRateLimit, 1);
+  EXPECT_EQ(CurrentCard.load(), 2u);
+}
+
+TEST_F(LifecycleTest, FailedOpenLatchesAndTouchesNothingElse) {
+  ASSERT_EQ(OpenCard(0), QVX_OK);
+  kestro_sim_set_module(4, KESTRO_SIM_ABSENT);
+  EXPECT_EQ(OpenCard(4), QVX_FAILURE);
+  EXPECT_EQ(g_cards[4].ErrorLatch.load(), 1);
+  EXPECT_EQ(g_cards[4].WorkerThread, nullptr);
+  EXPECT_EQ(CurrentCard.load(), 0u);
+  EXPECT_EQ(SwitchCard(4), QVX_FAILURE);
+  EXPECT_EQ(CurrentCard.load(), 0u);
+
+  kestro_sim_set_module(4, KESTRO_SIM_STANDARD);
+  EXPECT_EQ(OpenCard(4), QVX_OK);
+  EXPECT_EQ(g_cards[4].ErrorLatch.load(), 0);
+  EXPECT_EQ(CurrentCard.load(), 4u);
+}
+
+TEST_F(LifecycleTest, SwitchCardRules) {
+  ASSERT_EQ(OpenCard(1), QVX_OK);
+  ASSERT_EQ(OpenCard(2), QVX_OK);
+  kestro_sim_log_clear();
+  EXPECT_EQ(SwitchCard(2), QVX_OK);  // already current: no driver call
+  EXPECT_EQ(kestro_sim_log_size(), 0u);
+
+  const std::uint32_t switches = kestro_sim_call_count("ZQ7_SwitchCard");
+  kestro_sim_fail("ZQ7_SwitchCard", -1, 1);
+  EXPECT_EQ(SwitchCard(1), QVX_FAILURE);
+  EXPECT_EQ(CurrentCard.load(), 2u);
+  EXPECT_EQ(g_cards[1].ErrorLatch.load(), 1);
+  EXPECT_EQ(SwitchCard(1), QVX_FAILURE);  // latched: no further call
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_SwitchCard"), switches + 1);
+
+  g_cards[2].ErrorLatch = 1;
+  EXPECT_EQ(SwitchCard(2), QVX_FAILURE);  // the current card, but latched
+  g_cards[2].ErrorLatch = 0;
+  // Never-opened cards can be selected; the library keeps no open flag.
+  EXPECT_EQ(SwitchCard(9), QVX_OK);
+  EXPECT_EQ(CurrentCard.load(), 9u);
+}
+
+TEST_F(LifecycleTest, ReopenKeepsOneWorker) {
+  ASSERT_EQ(OpenCard(6), QVX_OK);
+  platform::Thread* first = g_cards[6].WorkerThread;
+  const std::uint32_t first_id = g_cards[6].WorkerThreadId;
+  g_cards[6].AdChannelCount = 4;
+  ASSERT_EQ(OpenCard(6), QVX_OK);
+  EXPECT_NE(g_cards[6].WorkerThreadId, first_id);
+  EXPECT_NE(g_cards[6].WorkerThread, nullptr);
+  (void)first;  // joined and released by the second open
+  EXPECT_EQ(g_cards[6].AdChannelCount, 0);
+}
+
+TEST_F(LifecycleTest, NoDriverCallForTheCardAfterItsHandleIsClosed) {
+  ASSERT_EQ(OpenCard(7), QVX_OK);
+  CardState& c = g_cards[7];
+  c.ValuesPerPoll = 1;
+  c.AdRunState = 1;  // the worker polls the driver on every pass
+  ASSERT_TRUE(WaitFor([] { return kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels") > 5; }));
+  kestro_sim_delay("ZQ7_AD_ReadData_MixedChannels", 20);  // a slow driver call
+  ASSERT_EQ(CloseCard(7), QVX_OK);
+  const std::uint32_t polls = kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels");
+  EXPECT_EQ(CallLog().back(), "ZQ7_CloseSimpleHandle(7)");
+  platform::SleepMs(30);
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels"), polls);
+  c.AdRunState = 0;
+}
+
+TEST_F(LifecycleTest, CloseOfANeverOpenedCardStillReleasesTheDriverHandle) {
+  EXPECT_EQ(CloseCard(11), QVX_OK);
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_CloseSimpleHandle"), 1u);
+  g_cards[11].ErrorLatch = 1;
+  EXPECT_EQ(CloseCard(11), QVX_OK);  // the latch is not consulted
+  g_cards[11].ErrorLatch = 0;
+}
+
+}  // namespace
+}  // namespace qvx

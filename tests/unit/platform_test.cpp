@@ -1,0 +1,105 @@
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "frame/call.h"
+
+namespace qvx {
+namespace {
+
+// Runs `body` on another thread and waits for it.
+template <typename F>
+void OnOtherThread(F body) {
+  std::thread other(body);
+  other.join();
+}
+
+TEST(NamedMutex, OneObjectPerNameAndRecursive) {
+  platform::Mutex* a = platform::MutexOpen("test_named");
+  platform::Mutex* b = platform::MutexOpen("test_named");
+  platform::Mutex* other = platform::MutexOpen("test_other");
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+
+  ASSERT_EQ(platform::MutexWait(a, 100), platform::WaitResult::kOwned);
+  ASSERT_EQ(platform::MutexWait(b, 100), platform::WaitResult::kOwned);  // recursive
+  OnOtherThread([&] {
+    EXPECT_EQ(platform::MutexWait(b, 50), platform::WaitResult::kTimedOut);
+    EXPECT_EQ(platform::MutexWait(other, 50), platform::WaitResult::kOwned);
+    platform::MutexRelease(other);
+  });
+  platform::MutexRelease(a);
+  OnOtherThread([&] {  // still owned once
+    EXPECT_EQ(platform::MutexWait(a, 50), platform::WaitResult::kTimedOut);
+  });
+  platform::MutexRelease(b);
+  OnOtherThread([&] {
+    EXPECT_EQ(platform::MutexWait(a, 50), platform::WaitResult::kOwned);
+    platform::MutexRelease(a);
+  });
+  platform::MutexClose(a);
+  platform::MutexClose(b);
+  platform::MutexClose(other);
+}
+
+TEST(NamedMutex, TimedOutGuardSendsItsLabelOnceAndOwnsNothing) {
+  platform::Mutex* mutex = platform::MutexOpen("test_guard");
+  std::atomic<bool> held{false};
+  std::atomic<bool> done{false};
+  std::thread holder([&] {
+    platform::MutexWait(mutex, 1000);
+    held = true;
+    while (!done) platform::SleepMs(1);
+    platform::MutexRelease(mutex);
+  });
+  while (!held) platform::SleepMs(1);
+
+  testing::internal::CaptureStderr();
+  {
+    MutexGuard guard(mutex, "GetScaledData_1");
+    EXPECT_FALSE(guard.owned());
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "GetScaledData_1 WAIT_TIMEOUT\n");
+  done = true;
+  holder.join();
+
+  testing::internal::CaptureStderr();
+  {
+    MutexGuard guard(mutex, "GetScaledData_1");
+    EXPECT_TRUE(guard.owned());
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  platform::MutexClose(mutex);
+}
+
+TEST(NamedMutex, GuardOfACardWithoutMutexWaitsForNothing) {
+  testing::internal::CaptureStderr();
+  MutexGuard guard(nullptr, "AdStop");
+  EXPECT_FALSE(guard.owned());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(Threads, StartAndJoin) {
+  std::atomic<int> runs{0};
+  platform::Thread* thread = platform::ThreadStart(
+      [](void* arg) { static_cast<std::atomic<int>*>(arg)->fetch_add(1); }, &runs);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_NE(platform::ThreadId(thread), 0u);
+  platform::ThreadJoin(thread);
+  EXPECT_EQ(runs.load(), 1);
+}
+
+TEST(OwnPath, NamesAnExistingFolder) {
+  char path[1000];
+  const std::size_t length = platform::OwnModulePath(path, sizeof path);
+  ASSERT_GT(length, 0u);
+  EXPECT_NE(std::string(path).find(platform::PathSeparator()), std::string::npos);
+  EXPECT_EQ(platform::OwnModulePath(path, 2), 0u);  // does not fit
+}
+
+}  // namespace
+}  // namespace qvx

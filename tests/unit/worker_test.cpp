@@ -1,0 +1,88 @@
+#include "engine/worker.h"
+
+#include <gtest/gtest.h>
+
+#include "frame/card_state.h"
+#include "support.h"
+
+namespace qvx {
+namespace {
+
+using qvx_test::WaitFor;
+
+class WorkerTest : public qvx_test::SimTest {
+ protected:
+  void TearDown() override {
+    qvx_test::SimTest::TearDown();  // closes the cards: no worker runs now
+    CardState& c = g_cards[0];
+    c.CtBuffer = nullptr;
+    c.CtPollEnable = 0;
+    for (auto& value : c.CounterValue) value = 0;
+  }
+};
+
+TEST_F(WorkerTest, FetchFailureLatchesStopsPollingAndStillReadsCounters) {
+  ASSERT_EQ(OpenCard(0), QVX_OK);
+  CardState& c = g_cards[0];
+  std::uint32_t counters[2] = {7, 9};  // the last scan of the block
+  c.CtBuffer = counters;
+  c.CtChannelCount = 2;
+  c.CounterScale[0] = 10;
+  c.CounterScale[1] = 1;
+  c.ValuesPerPoll = 1;
+  c.CtPollEnable = 1;
+  kestro_sim_fail("ZQ7_AD_ReadData_MixedChannels", -3, 1);
+  kestro_sim_fail("ZQ7_CT_GetDataFromFifo", 0, -1);  // success, buffer as it is
+  c.AdRunState = 1;
+
+  ASSERT_TRUE(WaitFor([&] { return c.AdRunState == -1; }));
+  EXPECT_EQ(c.ErrorLatch.load(), 1);
+  EXPECT_EQ(c.CounterValue[0].load(), 70u);
+  EXPECT_EQ(c.CounterValue[1].load(), 9u);
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels"), 1u);
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_CT_GetDataFromFifo"), 1u);
+}
+
+TEST_F(WorkerTest, FailedCounterReadKeepsTheValues) {
+  ASSERT_EQ(OpenCard(0), QVX_OK);
+  CardState& c = g_cards[0];
+  std::uint32_t counters[1] = {5};
+  c.CtBuffer = counters;
+  c.CtChannelCount = 1;
+  c.CounterValue[0] = 1234;
+  c.ValuesPerPoll = 1;
+  c.CtPollEnable = 1;
+  kestro_sim_fail("ZQ7_CT_GetDataFromFifo", 4, -1);
+  c.AdRunState = 1;
+  ASSERT_TRUE(WaitFor([] { return kestro_sim_call_count("ZQ7_CT_GetDataFromFifo") >= 3; }));
+  EXPECT_EQ(c.CounterValue[0].load(), 1234u);
+  EXPECT_EQ(c.ErrorLatch.load(), 0);
+  c.AdRunState = 0;
+  ASSERT_TRUE(WaitFor([&] { return c.AdRunState == -1; }));
+}
+
+TEST_F(WorkerTest, EndedModuleOutputStopsTheFeedWithoutLatch) {
+  ASSERT_EQ(OpenCard(0), QVX_OK);
+  CardState& c = g_cards[0];
+  kestro_sim_fail("ZQ7_DA_GetStatus", 0, -1);  // a zero status: output has ended
+  c.DaRunState = 1;
+  ASSERT_TRUE(WaitFor([&] { return c.DaRunState == -1; }));
+  EXPECT_EQ(c.ErrorLatch.load(), 0);
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_DA_PutData"), 0u);
+}
+
+TEST_F(WorkerTest, CountersAreNotReadWithoutStagingBuffers) {
+  ASSERT_EQ(OpenCard(0), QVX_OK);
+  CardState& c = g_cards[0];
+  c.CtChannelCount = 1;
+  c.ValuesPerPoll = 1;
+  c.CtPollEnable = 1;
+  c.AdRunState = 1;
+  ASSERT_TRUE(WaitFor([] { return kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels") >= 3; }));
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_CT_GetDataFromFifo"), 0u);
+  c.AdRunState = 0;
+  ASSERT_TRUE(WaitFor([&] { return c.AdRunState == -1; }));
+}
+
+}  // namespace
+}  // namespace qvx
