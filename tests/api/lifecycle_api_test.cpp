@@ -29,7 +29,16 @@ int ThreadCount() {
 #endif
 }
 
-class LifecycleApi : public qvx_test::SimTest {};
+class LifecycleApi : public qvx_test::SimTest {
+ protected:
+  // Threads of the process once a card has been opened and closed: the
+  // sanitizers start helper threads of their own on first use.
+  int SettledThreadCount() {
+    OpenCard(15);
+    CloseCard(15);
+    return ThreadCount();
+  }
+};
 
 TEST_F(LifecycleApi, OutOfRangeCardNumbersTouchNothing) {
   for (int32_t card : {-1, 16, 1000}) {
@@ -52,7 +61,7 @@ TEST_F(LifecycleApi, OpenAndCloseOwnTheDriverHandle) {
 }
 
 TEST_F(LifecycleApi, WorkersEndWithTheirCards) {
-  const int before = ThreadCount();
+  const int before = SettledThreadCount();
   if (before < 0) GTEST_SKIP() << "thread count unknown on this system";
   ASSERT_EQ(OpenCard(0), QVX_OK);
   ASSERT_EQ(OpenCard(1), QVX_OK);
@@ -65,7 +74,8 @@ TEST_F(LifecycleApi, WorkersEndWithTheirCards) {
 }
 
 TEST_F(LifecycleApi, ManyOpenCloseCyclesLeaveNothingBehind) {
-  const int before = ThreadCount();
+  const int before = SettledThreadCount();
+  const uint32_t opens = kestro_sim_call_count("ZQ7_CreateSimpleHandle");
   kestro_sim_log_enable(0);
   const int cycles = qvx_test::kSanitized ? 300 : 1000;
   for (int i = 0; i < cycles; ++i) {
@@ -73,7 +83,7 @@ TEST_F(LifecycleApi, ManyOpenCloseCyclesLeaveNothingBehind) {
     ASSERT_EQ(CloseCard(i % QVX_MAX_CARDS), QVX_OK);
   }
   EXPECT_EQ(ThreadCount(), before);
-  EXPECT_EQ(kestro_sim_call_count("ZQ7_CreateSimpleHandle"), static_cast<uint32_t>(cycles));
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_CreateSimpleHandle"), opens + static_cast<uint32_t>(cycles));
 }
 
 TEST_F(LifecycleApi, InjectedHandleFailureLatchesUntilASuccessfulOpen) {

@@ -31,6 +31,9 @@ TEST(Conversions, SixteenBitCodes) {
                  {-10.0003, 0},    {kInf, 65535},   {-kInf, 0},
                  {std::nan(""), 0}};
   for (const auto& c : to_code) EXPECT_EQ(VoltsToCode(c.volts), c.code) << c.volts;
+  // Only (v + 10.0) * 3276.8 in this order reaches 19661 here; a product with
+  // 32768 / 10 or a division by the reciprocal gives 19660.
+  EXPECT_EQ(VoltsToCode(-0x1.fffe000000002p+1), 19661);
 }
 
 TEST(Conversions, TwentyBitValues) {
