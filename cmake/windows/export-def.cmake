@@ -1,19 +1,28 @@
-# Writes the module-definition file that links QUORVEX.dll: the export names
-# and ordinals of include/quorvex.def, each bound to the symbol the compiler
-# made for it. Runs at build time, after the library's objects are compiled:
+# Writes the two module-definition files of QUORVEX.dll from the export
+# names and ordinals of include/quorvex.def, each bound to the symbol the
+# compiler made for it. Runs at build time, after the library's objects are
+# compiled:
 #
 #   cmake -DNM=<nm> -DPOINTER_SIZE=<4|8> -DDEF=<quorvex.def>
-#         -DOBJECTS_FILE=<file listing the objects> -DOUT=<output .def>
-#         -P export-def.cmake
+#         -DOBJECTS_FILE=<file listing the objects> -DOUT=<link .def>
+#         -DOUT_IMPORT=<import library .def> -P export-def.cmake
 #
 # On 32-bit Windows an __stdcall function OpenCard(int32_t) is the symbol
-# OpenCard@4; the line "OpenCard@4 @2 == OpenCard" exports it as OpenCard with
-# ordinal 2, and the import library keeps the decorated name, so programs
-# that include quorvex.h link against it. A decorated export name such as
-# _ReSynchronize@0 is the stdcall symbol ReSynchronize@0 itself.
+# OpenCard@4, and a decorated export name such as _ReSynchronize@0 is the
+# stdcall symbol ReSynchronize@0 itself.
+#
+# The linker's file names each export and its symbol ("OpenCard =
+# OpenCard@4 @2"); ld sorts the export names of that form correctly (with
+# the "==" form it sorts by symbol, and the system's binary search by name
+# then misses exports such as _ReSynchronize@0).
+#
+# The import library's file keeps the symbols as the programs that include
+# quorvex.h refer to them ("OpenCard@4 @2 == OpenCard": the symbol
+# OpenCard@4 imports the name OpenCard); dlltool makes the import library
+# from it.
 cmake_minimum_required(VERSION 3.22)
 
-foreach(var NM POINTER_SIZE DEF OBJECTS_FILE OUT)
+foreach(var NM POINTER_SIZE DEF OBJECTS_FILE OUT OUT_IMPORT)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "export-def.cmake: ${var} is not set")
   endif()
@@ -63,6 +72,7 @@ endfunction()
 
 file(STRINGS ${DEF} def_lines)
 set(out "")
+set(out_import "")
 set(in_exports FALSE)
 set(missing "")
 foreach(line IN LISTS def_lines)
@@ -70,8 +80,10 @@ foreach(line IN LISTS def_lines)
   if(line STREQUAL "EXPORTS")
     set(in_exports TRUE)
     string(APPEND out "EXPORTS\n")
+    string(APPEND out_import "EXPORTS\n")
   elseif(NOT in_exports)
     string(APPEND out "${line}\n")
+    string(APPEND out_import "${line}\n")
   elseif(line MATCHES "^([A-Za-z_][A-Za-z0-9_@]*)[ \t]+@([0-9]+)$")
     set(name ${CMAKE_MATCH_1})
     set(ordinal ${CMAKE_MATCH_2})
@@ -80,8 +92,10 @@ foreach(line IN LISTS def_lines)
       list(APPEND missing ${name})
     elseif(internal STREQUAL name)
       string(APPEND out "    ${name} @${ordinal}\n")
+      string(APPEND out_import "    ${name} @${ordinal}\n")
     else()
-      string(APPEND out "    ${internal} @${ordinal} == ${name}\n")
+      string(APPEND out "    ${name} = ${internal} @${ordinal}\n")
+      string(APPEND out_import "    ${internal} @${ordinal} == ${name}\n")
     endif()
   elseif(NOT line STREQUAL "" AND NOT line MATCHES "^;")
     message(FATAL_ERROR "export-def.cmake: cannot read the line '${line}' of ${DEF}")
@@ -96,3 +110,4 @@ if(missing)
 endif()
 
 file(WRITE ${OUT} "${out}")
+file(WRITE ${OUT_IMPORT} "${out_import}")

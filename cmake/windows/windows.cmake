@@ -23,22 +23,29 @@ set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 #
 # Makes <dll target> export exactly include/quorvex.def: a build step reads
 # the symbols of the object library's objects and writes the linker's
-# module-definition file (export-def.cmake explains the lines).
+# module-definition file, and the import library is made anew after the link
+# so that it keeps the decorated names (export-def.cmake explains both).
 function(qvx_windows_exports target objects)
   set(def ${PROJECT_SOURCE_DIR}/include/quorvex.def)
   set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_objects.txt)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_exports.def)
+  set(out_import ${CMAKE_CURRENT_BINARY_DIR}/${target}_imports.def)
   file(GENERATE OUTPUT ${list_file} CONTENT "$<JOIN:$<TARGET_OBJECTS:${objects}>,\n>\n")
   add_custom_command(
-    OUTPUT ${out}
+    OUTPUT ${out} ${out_import}
     COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DPOINTER_SIZE=${CMAKE_SIZEOF_VOID_P}
-            -DDEF=${def} -DOBJECTS_FILE=${list_file} -DOUT=${out}
+            -DDEF=${def} -DOBJECTS_FILE=${list_file} -DOUT=${out} -DOUT_IMPORT=${out_import}
             -P ${PROJECT_SOURCE_DIR}/cmake/windows/export-def.cmake
     DEPENDS ${def} ${PROJECT_SOURCE_DIR}/cmake/windows/export-def.cmake ${list_file}
             $<TARGET_OBJECTS:${objects}>
     COMMENT "Writing the export list of ${target}"
     VERBATIM)
   target_sources(${target} PRIVATE ${out})
+  add_custom_command(
+    TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_DLLTOOL} --dllname $<TARGET_FILE_NAME:${target}> --def ${out_import}
+            --output-lib $<TARGET_LINKER_FILE:${target}>
+    VERBATIM)
 endfunction()
 
 # qvx_windows_decorated_import_library(<dll target>)

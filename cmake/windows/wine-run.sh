@@ -4,6 +4,7 @@
 #
 #   wine-run.sh [--no-32-bit-wine] program.exe [arguments...]
 #   wine-run.sh --prepare      only makes the prefix and starts its server
+#   wine-run.sh --stop         stops the prefix's server and its programs
 #
 # WINEPREFIX: scripts/windows-checks.sh creates a temporary prefix and
 # exports it. Without one, the prefix is <build>/wine-prefix beside the
@@ -23,8 +24,9 @@ if [ "${1:-}" = "--no-32-bit-wine" ]; then
 fi
 
 prepare_only=false
-if [ "${1:-}" = "--prepare" ]; then
-  prepare_only=true
+stop=false
+if [ "${1:-}" = "--prepare" ] || [ "${1:-}" = "--stop" ]; then
+  [ "$1" = "--prepare" ] && prepare_only=true || stop=true
   program=
 else
   program=$1
@@ -57,10 +59,15 @@ export WINESERVER
 export WINEDEBUG=${WINEDEBUG:--all}
 
 if [ -z "${WINEPREFIX:-}" ]; then
-  [ -n "$program" ] || { echo "wine-run.sh: --prepare needs WINEPREFIX" >&2; exit 1; }
+  [ -n "$program" ] || { echo "wine-run.sh: --prepare and --stop need WINEPREFIX" >&2; exit 1; }
   WINEPREFIX=$(cd "$(dirname "$program")/.." && pwd)/wine-prefix
 fi
 export WINEPREFIX
+
+if $stop; then
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  exit 0
+fi
 
 # The first program to run makes the prefix; the others wait for it.
 if [ ! -f "$WINEPREFIX/.quorvex-ready" ]; then
@@ -74,10 +81,14 @@ if [ ! -f "$WINEPREFIX/.quorvex-ready" ]; then
   ) 9>"$WINEPREFIX.lock"
 fi
 
-# A wine server started here keeps no pipe of the caller open (a test
-# runner waits for its pipes to close); it stays a few seconds for the next
-# program.
-"$WINESERVER" -p5 </dev/null >/dev/null 2>&1 || true
+# The wine server and Wine's own background programs (services, devices)
+# outlive the program they start with. Started here, with no pipe of the
+# caller (a test runner waits until every copy of its pipes is closed), they
+# stay a minute for the next program. The server exits with 2 when one runs
+# already.
+if "$WINESERVER" -p60 </dev/null >/dev/null 2>&1; then
+  "$WINE" wineboot </dev/null >/dev/null 2>&1 || true
+fi
 $prepare_only && exit 0
 
 exec "$WINE" "$program" "$@"

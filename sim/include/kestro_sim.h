@@ -208,6 +208,125 @@ KESTRO_SIM_API int32_t kestro_sim_counter_config(int32_t card, int32_t counter, 
 /* Module number of a short name ("hispeed"), or -1 when unknown. */
 KESTRO_SIM_API int32_t kestro_sim_module_from_name(const char* name);
 
+/* ---- Clocked capture --------------------------------------------------------
+ * From ZQ7_AD_Start until ZQ7_AD_Stop the module takes scans of its lists at
+ * the rate of ZQ7_AD_SetFrequency: one code per analog list entry, one value
+ * per counter-list entry and one word per 16-line digital group in use. Scans
+ * are numbered from 0 at each start. They wait in an on-board memory (65536
+ * scans at power-on) until ZQ7_AD_ReadData_MixedChannels moves them into the
+ * driver's analog, counter and digital FIFOs (1 Mi scans each at power-on,
+ * and at most 16 Mi values). When the on-board memory is full the oldest scan
+ * is overwritten; when a FIFO is full the newest scans are dropped. Either
+ * loss is counted and makes the next ZQ7_AD_ReadData_MixedChannels fail
+ * (-1, nothing moved), so no loss goes unnoticed. All settings below last
+ * until power-on (kestro_sim_reset, kestro_sim_set_module). */
+typedef enum kestro_sim_clock {
+  /* Scans follow a monotonic clock from the start (default). */
+  KESTRO_SIM_CLOCK_REAL_TIME = 0,
+  /* Scans appear only through kestro_sim_advance. */
+  KESTRO_SIM_CLOCK_MANUAL = 1
+} kestro_sim_clock;
+/* Chooses the card's acquisition clock; a running capture goes on from the
+ * scans taken so far. Returns 0, or -1 for a bad card or clock. */
+KESTRO_SIM_API int32_t kestro_sim_set_clock(int32_t card, int32_t clock);
+/* Manual clock: the running capture takes `scans` more scans now. Returns 0,
+ * or -1 for a bad card, a negative count, the real-time clock or a stopped
+ * capture. */
+KESTRO_SIM_API int32_t kestro_sim_advance(int32_t card, int64_t scans);
+/* Pattern mode (enabled != 0): every value encodes its scan and its entry,
+ * as the kestro_sim_pattern_* functions give them, instead of following the
+ * signals. Applies to scans fetched from then on. Returns 0 or -1. */
+KESTRO_SIM_API int32_t kestro_sim_set_pattern(int32_t card, int32_t enabled);
+/* Size of the on-board memory in scans (1 or more), from now on; and the
+ * bound of each FIFO in scans (1 or more), from the next start. Return 0 or
+ * -1. */
+KESTRO_SIM_API int32_t kestro_sim_set_board_memory(int32_t card, int64_t scans);
+KESTRO_SIM_API int32_t kestro_sim_set_fifo_capacity(int32_t card, int64_t scans);
+
+typedef struct kestro_sim_capture_status {
+  int32_t running;      /* 1 between ZQ7_AD_Start and ZQ7_AD_Stop */
+  int32_t ad_width;     /* codes per scan in the analog FIFO */
+  int32_t ct_width;     /* values per scan in the counter FIFO */
+  int32_t din_width;    /* words per scan in the digital FIFO */
+  uint64_t produced;    /* scans taken since the start */
+  uint64_t board_scans; /* scans waiting in on-board memory */
+  uint64_t board_lost;  /* scans overwritten in on-board memory */
+  uint64_t fifo_lost;   /* scans dropped by a full FIFO */
+  int64_t ad_fifo;      /* scans waiting in each FIFO */
+  int64_t ct_fifo;
+  int64_t din_fifo;
+  int64_t fifo_capacity; /* scans the analog FIFO holds */
+} kestro_sim_capture_status;
+/* Fills *status with the card's capture figures (brought up to the clock).
+ * Returns 0, or -1 for a bad card or a null status. */
+KESTRO_SIM_API int32_t kestro_sim_capture(int32_t card, kestro_sim_capture_status* status);
+/* Seconds of the card's time base at which scan `scan` of the current (or
+ * last) run is taken: the moment of the start plus scan / rate on the
+ * real-time clock, scan / rate on the manual clock. Signals are sampled at
+ * that moment. Returns -1 for a bad card. */
+KESTRO_SIM_API double kestro_sim_scan_time(int32_t card, uint64_t scan);
+/* Pattern mode values: the analog code of list entry `entry`, the counter
+ * value of counter-list entry `entry` and digital word `word` (0 = lowest
+ * group in use) of scan `scan`. The entries of a scan always differ, and a
+ * value depends on the whole scan number: a scan number that is off by any
+ * amount gives other values except by chance (1 in 65536 per code or word,
+ * 1 in 2^32 per counter value). A lost, repeated or misplaced scan therefore
+ * shows at once. */
+KESTRO_SIM_API uint16_t kestro_sim_pattern_ad(uint64_t scan, int32_t entry);
+KESTRO_SIM_API uint32_t kestro_sim_pattern_ct(uint64_t scan, int32_t entry);
+KESTRO_SIM_API uint16_t kestro_sim_pattern_din(uint64_t scan, int32_t word);
+
+/* ---- Clocked output -----------------------------------------------------------
+ * From ZQ7_DA_Start until ZQ7_DA_Stop the module outputs one frame per tick
+ * of its output clock, at the rate of ZQ7_DA_SetFrequency: one code per entry
+ * of its DA list, in list order, taken from an on-board queue that
+ * ZQ7_DA_PutData fills (1024 codes; 4096 on the high-speed module).
+ * ZQ7_DA_GetStatus reports word 0 = 1 while started, word 1 = free room of
+ * the queue in codes, word 14 = 1. The clock starts with the first code that
+ * arrives after the start (codes queued before it start it at once). When
+ * frames are due and the queue holds no whole frame, that is an underrun: it
+ * is counted, and the clock waits for the next code. Every code output
+ * becomes the code of its output (looped-back inputs read it) and is
+ * recorded. The queue keeps its codes through a stop; power-on empties it.
+ * The clock is the kestro_sim_clock of the card's output, real time unless
+ * chosen otherwise; every setting lasts until power-on. */
+/* Codes the record keeps: the newest ones. */
+#define KESTRO_SIM_DA_RECORD_CAPACITY (1u << 24)
+/* Chooses the output clock (KESTRO_SIM_CLOCK_REAL_TIME or _MANUAL). A
+ * running output goes on from the frames output so far. Returns 0, or -1 for
+ * a bad card or clock. */
+KESTRO_SIM_API int32_t kestro_sim_set_da_clock(int32_t card, int32_t clock);
+/* Manual clock: `frames` more frames fall due now and go out as far as the
+ * queue holds them (the rest is an underrun). Nothing happens while the
+ * clock waits for its first code. Returns 0, or -1 for a bad card, a
+ * negative count, the real-time clock or a stopped output. */
+KESTRO_SIM_API int32_t kestro_sim_da_advance(int32_t card, int64_t frames);
+/* Size of the on-board queue in codes, 0..4096, from now on; -1 gives the
+ * module's own size back. Codes already queued beyond a smaller size stay
+ * (the room is then 0). Returns 0, or -1 for a bad card or size. */
+KESTRO_SIM_API int32_t kestro_sim_set_da_queue(int32_t card, int32_t codes);
+
+typedef struct kestro_sim_output_status {
+  int32_t running;        /* 1 between ZQ7_DA_Start and ZQ7_DA_Stop */
+  int32_t width;          /* codes per frame: entries of the DA list */
+  int32_t queue_size;     /* codes the on-board queue holds */
+  int32_t queued;         /* codes waiting in it */
+  uint64_t received;      /* codes ZQ7_DA_PutData accepted since power-on */
+  uint64_t output;        /* codes output since power-on */
+  uint64_t underruns;     /* times frames fell due on an empty queue */
+  int64_t first_underrun; /* codes output before the first underrun; -1: none */
+} kestro_sim_output_status;
+/* Fills *status with the card's output figures (brought up to the clock).
+ * Returns 0, or -1 for a bad card or a null status. */
+KESTRO_SIM_API int32_t kestro_sim_output(int32_t card, kestro_sim_output_status* status);
+/* Copies up to `count` recorded codes, starting with the code that was
+ * output as number `first` (0 = the first since power-on), into `codes`.
+ * Returns the number copied (fewer when fewer have been output), or -1 for a
+ * bad card, a negative count, a null buffer with count > 0, or a `first`
+ * that the record no longer keeps. */
+KESTRO_SIM_API int64_t kestro_sim_da_record(int32_t card, uint64_t first, uint16_t* codes,
+                                            int64_t count);
+
 #ifdef __cplusplus
 }
 #endif

@@ -91,6 +91,15 @@ std::uint16_t ChannelCode(SimCard& card, int channel, double seconds) {
   return VoltsToCode(plus - minus);
 }
 
+bool ChannelIsSteady(const SimCard& card, int channel) {
+  const auto steady = [&card](int input) {
+    const std::int32_t kind = card.inputs[input].kind;
+    return kind == KESTRO_SIM_SIGNAL_DC || kind == KESTRO_SIM_SIGNAL_LOOPBACK;
+  };
+  if (card.differential == 0) return steady(channel);
+  return steady(2 * channel) && steady(2 * channel + 1);
+}
+
 namespace drv {
 
 std::int32_t ZQ7_SetDifferenz(std::int32_t card, std::int32_t mode) {
@@ -108,6 +117,7 @@ std::int32_t ZQ7_AD_TriggerChannel(std::int32_t card, std::int32_t channel, std:
   if (!access || channel < 0 || channel >= ChannelCount(*access)) {
     return failure::ZQ7_AD_TriggerChannel;
   }
+  AdvanceOutput(*access);  // a looped-back input reads the output as of now
   return ChannelCode(*access, channel, Elapsed(*access));
 }
 

@@ -29,18 +29,18 @@ constexpr int kCustomerField = 128;
 // clang-format off
 constexpr ModuleModel kCatalogue[KESTRO_SIM_MODULE_COUNT] = {
   // name       type present hi   AI  kHz   AO lines CT in  out ded  queue  141   145
-  {"standard",  2,  true,  false, 16, 500,  4, 24,   4, 12, 12, 0,  8192,  0x02, 0x01,
+  {"standard",  2,  true,  false, 16, 500,  4, 24,   4, 12, 12, 0,  1024,  0x02, 0x01,
    "KESTRO USB-AD16f", "SN 02-004711", "Quorvex Simulation Laboratory", 4711},
-  {"counter",   9,  true,  false, 4,  100,  2, 16,   8, 16, 16, 0,  4096,  0x03, 0x02,
+  {"counter",   9,  true,  false, 4,  100,  2, 16,   8, 16, 16, 0,  1024,  0x03, 0x02,
    "KESTRO USB-CT8 Counter", "SN 09-000815",
    "Institut fuer Messtechnik und Regelung - Pruefstand Nord 3/B", 815},
-  {"strict",    12, true,  false, 8,  100,  2, 16,   2, 16, 16, 0,  4096,  0xFF, 0x01,
+  {"strict",    12, true,  false, 8,  100,  2, 16,   2, 16, 16, 0,  1024,  0xFF, 0x01,
    "KESTRO USB-AD8 Precision", "SN 12-031415", "Precision Metrology Group", 31415},
-  {"hispeed",   15, true,  true,  16, 4000, 4, 24,   4, 12, 12, 0,  65536, 0x04, 0x03,
+  {"hispeed",   15, true,  true,  16, 4000, 4, 24,   4, 12, 12, 0,  4096,  0x04, 0x03,
    "KESTRO USB-AD16-HS 4MS/s HIGH SPEED UNIT", "SN 0F-002718", "High Speed Test Bench", 2718},
-  {"ttl4",      2,  true,  false, 16, 500,  4, 24,   4, 4,  20, 4,  8192,  0x02, 0x04,
+  {"ttl4",      2,  true,  false, 16, 500,  4, 24,   4, 4,  20, 4,  1024,  0x02, 0x04,
    "KESTRO USB-AD16f DI4", "SN 02-004712", "Quorvex Simulation Laboratory", 4712},
-  {"ttl8",      2,  true,  false, 16, 500,  4, 24,   4, 8,  16, 8,  8192,  0x02, 0x08,
+  {"ttl8",      2,  true,  false, 16, 500,  4, 24,   4, 8,  16, 8,  1024,  0x02, 0x08,
    "KESTRO USB-AD16f DI8", "SN 02-004713", "Quorvex Simulation Laboratory", 4713},
   {"absent",    0,  false, false, 0,  0,    0, 0,    0, 0,  0,  0,  0,     0x00, 0x00,
    "", "", "", 0},
@@ -52,7 +52,8 @@ constexpr bool FitsCardState() {
   for (const ModuleModel& model : kCatalogue) {
     if (model.ad_inputs > kMaxInputs || model.ad_inputs % 2 != 0 ||
         model.da_outputs > kMaxOutputs || model.lines > kMaxLines ||
-        model.counters > kMaxCounters || model.dedicated_inputs + 16 > 32) {
+        model.counters > kMaxCounters || model.dedicated_inputs + 16 > 32 ||
+        model.da_queue_codes > kDaQueueLimit) {
       return false;
     }
   }

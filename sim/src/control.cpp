@@ -89,7 +89,7 @@ std::int32_t ZQ7_CloseSimpleHandle(std::int32_t card) {
   if (!access) return failure::ZQ7_CloseSimpleHandle;
   access->open = false;
   access->ad_running = false;
-  access->da_running = false;
+  StopOutput(*access);
   access->din_running = false;
   access->ct_running = false;
   return 1;

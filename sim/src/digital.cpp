@@ -39,6 +39,17 @@ std::uint32_t LineLevel(const SimCard& card, int line) {
   return (card.input_levels >> line) & 1u;
 }
 
+// Captured lines show the levels a port read would show, without the
+// dedicated input bits; lines the module lacks read 0.
+std::uint16_t DigitalCaptureWord(const SimCard& card, int group) {
+  std::uint32_t word = 0;
+  for (int bit = 0; bit < kGroupLines; ++bit) {
+    const int line = group * kGroupLines + bit;
+    if (line < card.model->lines) word |= LineLevel(card, line) << bit;
+  }
+  return static_cast<std::uint16_t>(word);
+}
+
 namespace drv {
 
 std::int32_t ZQ7_GetNumOfTTLIn(std::int32_t card) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "frame/driver_api.h"
@@ -37,7 +38,7 @@ struct ModuleModel {
   int ttl_in;               // ZQ7_GetNumOfTTLIn
   int ttl_out;              // ZQ7_GetNumOfTTLOut
   int dedicated_inputs;     // input bits below the port word (ttl4, ttl8)
-  int da_queue_codes;       // room of the output queue, in codes
+  int da_queue_codes;       // size of the on-board output queue, in codes
   std::uint8_t ident141;    // IdentByte141
   std::uint8_t ident145;    // IdentByte145
   const char* ident_text1;  // may be longer than its field: cut to 33 bytes
@@ -89,6 +90,91 @@ struct RegisterSlot {
   std::int32_t value;
 };
 
+// ---- Clocked capture (acquisition.cpp) ----
+// From ZQ7_AD_Start the module takes one scan of its input lists per tick of
+// its acquisition clock into an on-board memory; ZQ7_AD_ReadData_MixedChannels
+// moves scans from there into three driver FIFOs that the library drains.
+// Scans are numbered from 0 at each start; their contents are computed when
+// they leave on-board memory, so the memory itself only counts them.
+inline constexpr std::int64_t kBoardScans = 65536;         // on-board memory at power-on
+inline constexpr std::int64_t kFifoScans = 1 << 20;        // FIFO bound at power-on
+inline constexpr std::int64_t kFifoValueLimit = 16 << 20;  // elements one FIFO may hold
+inline constexpr int kDinGroupLimit = kMaxLines / 16 + 1;  // 16-line groups a scan can carry
+
+// One driver FIFO: whole scans of `width` elements in a ring of `capacity`
+// scans. A FIFO whose list was empty at the start (width 0) stays empty.
+template <typename T>
+struct ScanFifo {
+  std::unique_ptr<T[]> storage;
+  std::int64_t allocated = 0;  // elements
+  std::int32_t width = 0;      // elements per scan
+  std::int64_t capacity = 0;   // scans
+  std::int64_t head = 0;       // ring slot of the oldest waiting scan
+  std::int64_t level = 0;      // scans waiting
+};
+
+struct Capture {
+  // Settings, kept until power-on.
+  std::int32_t clock = KESTRO_SIM_CLOCK_REAL_TIME;
+  bool pattern = false;
+  std::int64_t board_scans = kBoardScans;
+  std::int64_t fifo_scans = kFifoScans;
+
+  // The run, fixed at ZQ7_AD_Start.
+  Clock::time_point start{};
+  double start_seconds = 0.0;                    // the card's time base at scan 0
+  double rate = 0.0;                             // scans per second
+  std::int32_t din_groups[kDinGroupLimit] = {};  // group of each digital word, ascending
+
+  // Progress: scans [fetched, produced) wait in on-board memory.
+  std::uint64_t produced = 0;
+  std::uint64_t fetched = 0;
+  std::uint64_t board_lost = 0;  // overwritten before they were fetched
+  std::uint64_t fifo_lost = 0;   // dropped because a FIFO was full
+  bool loss_pending = false;     // the next fetch reports the loss
+
+  ScanFifo<std::uint16_t> ad;   // AdChannelCount codes per scan
+  ScanFifo<std::uint32_t> ct;   // one value per counter-list entry
+  ScanFifo<std::uint16_t> din;  // one word per 16-line group in use
+};
+
+// ---- Clocked output (output.cpp) ----
+// From ZQ7_DA_Start the module outputs one frame per tick of its output clock
+// (one code per entry of its DA list, in list order) from an on-board queue
+// that ZQ7_DA_PutData fills. The clock starts with the first code that
+// arrives after the start, and again with the first code after the queue ran
+// empty while frames were due (an underrun). Consumption is brought up to the
+// clock lazily, at every driver or control call on the card.
+inline constexpr std::int32_t kDaQueueLimit = 4096;  // largest on-board queue, codes
+inline constexpr std::uint64_t kDaRecordCodes = KESTRO_SIM_DA_RECORD_CAPACITY;
+
+struct Output {
+  // Settings, kept until power-on.
+  std::int32_t clock = KESTRO_SIM_CLOCK_REAL_TIME;
+  std::int32_t queue_size = -1;  // codes; -1: the module's own
+
+  // The on-board queue: `level` codes from ring slot `head`.
+  std::uint16_t queue[kDaQueueLimit] = {};
+  std::int32_t head = 0;
+  std::int32_t level = 0;
+
+  // The output clock while it runs: frames output since `origin` (real
+  // time), or frames granted by kestro_sim_da_advance and not yet output
+  // (manual clock).
+  bool ticking = false;
+  Clock::time_point origin{};
+  std::uint64_t frames_since_origin = 0;
+  std::uint64_t manual_due = 0;
+
+  // Accounting since power-on.
+  std::uint64_t output = 0;  // codes that left the module
+  std::uint64_t underruns = 0;
+  std::int64_t first_underrun = -1;  // codes output before the first underrun
+  // The last kDaRecordCodes codes output, code i at slot i % kDaRecordCodes;
+  // allocated with the first code output.
+  std::unique_ptr<std::uint16_t[]> record;
+};
+
 // Everything one module holds; power-on state is SimCard{} plus PowerOn().
 struct SimCard {
   std::int32_t number = 0;
@@ -133,6 +219,9 @@ struct SimCard {
   CounterConfig counters[kMaxCounters];
   ShortList ct_list;
   bool ct_running = false;
+
+  Capture capture;
+  Output da_out;
 };
 
 // Puts `card` into the power-on state of `module`.
@@ -179,12 +268,24 @@ int ChannelCount(const SimCard& card);
 // Level (0 or 1) of a digital line as the port shows it.
 std::uint32_t LineLevel(const SimCard& card, int line);
 
-// Reads of captured data while nothing is captured: DeliverNothing sets
-// *count to 0 scans, ReadEmptyFifo writes nothing. Both return 0, or
-// `failed` for a bad card or pointer.
+// The reads of the older polled interface, which is not modelled: sets
+// *count to 0 scans and returns 0, or `failed` for a bad card or pointer.
 std::int32_t DeliverNothing(const CardAccess& access, std::int32_t* count, std::int32_t failed);
-std::int32_t ReadEmptyFifo(const CardAccess& access, std::int32_t count, const void* dest,
-                           std::int32_t failed);
+
+// Whether channel `channel` converts the same code at every moment (DC and
+// looped-back inputs), so a block of scans can share one conversion.
+bool ChannelIsSteady(const SimCard& card, int channel);
+// What capture records for the other kinds of entry. Hooks for the counting
+// and digital models: a counter-list entry's value in scan `scan` taken at
+// `seconds`, and the port word of 16-line group `group` (line 16g+b in bit b).
+std::uint32_t CounterCaptureValue(const SimCard& card, int counter, std::uint64_t scan,
+                                  double seconds);
+std::uint16_t DigitalCaptureWord(const SimCard& card, int group);
+
+// Brings the card's output up to its clock, and stops it (ZQ7_DA_Stop,
+// closing the handle).
+void AdvanceOutput(SimCard& card);
+void StopOutput(SimCard& card);
 
 // Resets call counters, faults, delays and the call log.
 void ResetCalls();

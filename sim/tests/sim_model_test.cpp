@@ -421,7 +421,7 @@ TEST_F(Sim, SettingsTheLibraryPassesAreRecorded) {
 
   const qvx::KestroDaStatus status = ZQ7_DA_GetStatus(0);
   EXPECT_EQ(status.word[0], 0);
-  EXPECT_EQ(status.word[1], 8192);
+  EXPECT_EQ(status.word[1], 1024);
   EXPECT_EQ(status.word[14], 1);
 
   kestro_sim_set_module(0, KESTRO_SIM_STANDARD);  // power-on forgets all of it

@@ -21,8 +21,11 @@ std::int32_t StartAcquisitionExtern(std::int32_t card, std::int32_t flag1, std::
   return StartAcquisition(card);
 }
 
-void StopAcquisition(std::int32_t card) {
+void StopAcquisition(std::int32_t card, StopWait wait) {
   CardState& c = g_cards[card];
+  // Whether the worker is out of its acquisition half for good, so that the
+  // buffers can go without waiting for the mutex once more.
+  bool worker_out = false;
   {
     MutexGuard lock(c.AdMutex, "AdStop");
     c.AdRunState = 0;
@@ -30,16 +33,22 @@ void StopAcquisition(std::int32_t card) {
     // as soon as it sees the half switched off, so the acknowledgement comes
     // within a pass; the limit only guards against a driver call that hangs.
     if (c.WorkerThread != nullptr) {
-      for (std::uint32_t waited = 0;
-           c.AdRunState.load() != -1 && c.ErrorLatch.load() == 0 && waited < kStopAckLimitMs;
+      const bool latch_ends_wait = wait == StopWait::kAcknowledgementOrLatch;
+      for (std::uint32_t waited = 0; c.AdRunState.load() != -1 && waited < kStopAckLimitMs;
            ++waited) {
+        if (latch_ends_wait && c.ErrorLatch.load() != 0) break;
         platform::SleepMs(1);
       }
     }
+    worker_out = lock.owned() || c.AdRunState.load() == -1 || c.WorkerThread == nullptr;
     c.AdRunState = 0;
     drv::ZQ7_AD_Stop(card);
   }
-  ReleaseStagingBuffers(c);
+  if (worker_out) {
+    FreeStagingBuffers(c);
+  } else {
+    ReleaseStagingBuffers(c);
+  }
 }
 
 void UpdateValuesPerPoll() {

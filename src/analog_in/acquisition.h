@@ -17,10 +17,16 @@ std::int32_t StartAcquisition(std::int32_t card);
 // ZQ7_Start_Extern with the three flags, then StartAcquisition.
 std::int32_t StartAcquisitionExtern(std::int32_t card, std::int32_t flag1, std::int32_t flag2,
                                     std::int32_t flag3);
+// What ends a stop's wait for the worker besides its acknowledgement.
+enum class StopWait {
+  kAcknowledgementOrLatch,  // the capture, digital and counter stops
+  kAcknowledgementOnly,     // the memory-measurement stops
+};
+
 // Stops a running acquisition: under AdMutex (label "AdStop") switch the
-// worker's acquisition half off and wait for its acknowledgement (or a set
-// latch), stop the module, then release the staging buffers.
-void StopAcquisition(std::int32_t card);
+// worker's acquisition half off and wait for its acknowledgement, stop the
+// module, then release the staging buffers.
+void StopAcquisition(std::int32_t card, StopWait wait = StopWait::kAcknowledgementOrLatch);
 
 // The rate checks and setting shared by the three rate calls, after their
 // trace line and latch check: `rate` in Hz. `product_in_double` selects

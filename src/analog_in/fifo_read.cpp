@@ -1,5 +1,7 @@
 #include "analog_in/fifo_read.h"
 
+#include <algorithm>
+
 #include "engine/conversions.h"
 #include "frame/call.h"
 #include "frame/driver.h"
@@ -12,18 +14,29 @@ std::int32_t WaitingScans(std::int32_t card, const char* label) {
   return drv::ZQ7_AD_GetFifoStatus(card);
 }
 
-bool StagingReady(const CardState& c) {
-  if (c.AdBuffer == nullptr) return false;
-  if (c.MixedScanMode != 1) return true;
-  if (c.CtChannelCount > 0 && c.CtBuffer == nullptr) return false;
-  if (c.DigChannelCount > 0 && c.DinBuffer == nullptr) return false;
-  return true;
+std::int32_t StagingScansFor(std::int32_t sized, std::int32_t listed) {
+  if (listed <= sized) return kStagingScans;
+  return static_cast<std::int32_t>(std::int64_t{sized} * kStagingScans / listed);
 }
 
-bool ReadFifos(std::int32_t card, std::int32_t n, const FifoLabels& labels) {
+std::int32_t StagingScans(const CardState& c) {
+  if (c.AdBuffer == nullptr) return 0;
+  std::int32_t scans = StagingScansFor(c.AdBufferEntries, c.AdChannelCount);
+  if (c.MixedScanMode != 1) return scans;
+  if (c.CtChannelCount > 0) {
+    if (c.CtBuffer == nullptr) return 0;
+    scans = std::min(scans, StagingScansFor(c.CtBufferEntries, c.CtChannelCount));
+  }
+  if (c.DigChannelCount > 0) {
+    if (c.DinBuffer == nullptr) return 0;
+    scans = std::min(scans, StagingScansFor(c.DinBufferGroups, c.DinGroupCount));
+  }
+  return scans;
+}
+
+bool ReadFifosLocked(std::int32_t card, std::int32_t n, const FifoLabels& labels) {
   CardState& c = g_cards[card];
-  MutexGuard lock(c.AdMutex, labels.analog);
-  if (!lock.owned()) return false;
+  if (n > StagingScans(c)) return false;
   if (drv::ZQ7_AD_GetDataFromFifo(card, n, c.AdBuffer) != 0) return false;
   if (c.MixedScanMode != 1) return true;
   // The mutex is ours already: these waits succeed at once.
@@ -31,7 +44,7 @@ bool ReadFifos(std::int32_t card, std::int32_t n, const FifoLabels& labels) {
     MutexGuard counter_lock(c.AdMutex, labels.counter);
     if (drv::ZQ7_CT_GetDataFromFifo(card, n, c.CtBuffer) != 0) return false;
   }
-  if (c.DigChannelCount > 0 && c.DinBuffer != nullptr) {
+  if (c.DigChannelCount > 0) {
     MutexGuard digital_lock(c.AdMutex, labels.digital);
     if (drv::ZQ7_DIN_GetDataFromFifo(card, n, c.DinBuffer) != 0) return false;
   }

@@ -1,6 +1,8 @@
 // GetScaledData and GetBinaryData: captured scans out of the driver's FIFOs,
 // in the order of the card's scan list.
 #include "analog_in/fifo_read.h"
+#include "engine/block_read.h"
+#include "engine/code_blocks.h"
 #include "engine/conversions.h"
 #include "frame/call.h"
 #include "quorvex.h"
@@ -13,42 +15,18 @@ constexpr FifoLabels kScaledLabels = {"GetScaledData_1", "GetScaledData_2", "Get
 constexpr FifoLabels kBinaryLabels = {"GetBinaryData_1", "GetBinaryData_2", "GetBinaryData_3",
                                       "GetBinaryData_4"};
 
-// The steps both reads share up to the staging buffers. Returns the number of
-// scans now in the staging buffers, or 0 when none were delivered (count is
-// then 0).
-std::int32_t FetchScans(std::int32_t card, std::int32_t* count, std::int32_t mode,
-                        const FifoLabels& labels) {
-  const CardState& c = g_cards[card];
+// The steps both reads share up to the FIFO reads. Returns the number of
+// scans to read, or 0 when none will be delivered (count is then 0).
+std::int32_t ScansToRead(std::int32_t card, std::int32_t* count, std::int32_t mode,
+                         const FifoLabels& labels) {
   // After a stop the staging buffers are gone: there is nothing to read into
   // until the next FinalInit.
-  if (!StagingReady(c)) {
+  const std::int32_t room = StagingScans(g_cards[card]);
+  if (room == 0) {
     *count = 0;
     return 0;
   }
-  const std::int32_t available = WaitingScans(card, labels.status);
-  const std::int32_t wanted = *count;
-  std::int32_t n = wanted;
-  if (available <= wanted) {
-    if (mode == 1 || available < 0) {
-      *count = 0;
-      return 0;
-    }
-    n = available;
-    *count = n;
-  }
-  if (n <= 0) {
-    *count = 0;
-    return 0;
-  }
-  if (n > kStagingScans) {  // what the staging buffers hold
-    n = kStagingScans;
-    *count = n;
-  }
-  if (!ReadFifos(card, n, labels)) {
-    *count = 0;
-    return 0;
-  }
-  return n;
+  return DecideScans(WaitingScans(card, labels.status), count, mode, room);
 }
 
 }  // namespace
@@ -64,25 +42,24 @@ int32_t QVX_CALL GetScaledData(int32_t p1, double* destination, int32_t* count, 
   if (const std::int32_t latch = c.ErrorLatch; latch != 0) return latch;
   if (destination == nullptr || count == nullptr) return Refuse(c);
   if (mode != 0 && mode != 1) return Refuse(c);
-  const std::int32_t n = FetchScans(card, count, mode, kScaledLabels);
+  const std::int32_t n = ScansToRead(card, count, mode, kScaledLabels);
   if (n == 0) return kOk;
-
-  if (c.MixedScanMode != 1) {
-    const std::int32_t channels = c.AdChannelCount;
+  const bool read = ReadAndLayOut(card, n, kScaledLabels, [&] {
+    // Factors are powers of two, so the table's volts times the factor are
+    // exactly CodeToVolts(code) times the factor.
     double factor[kAdRanges];
-    for (std::int32_t k = 0; k < channels; ++k) factor[k] = RangeFactor(c, k);
-    const std::uint16_t* codes = c.AdBuffer;
-    const std::size_t total = static_cast<std::size_t>(n) * channels;
-    for (std::size_t index = 0, k = 0; index < total; ++index) {
-      destination[index] = CodeToVolts(codes[index]) * factor[k];
-      if (++k == static_cast<std::size_t>(channels)) k = 0;
+    for (std::int32_t k = 0; k < kAdRanges; ++k) factor[k] = RangeFactor(c, k);
+    if (c.MixedScanMode != 1) {
+      CodesToVolts(c.AdBuffer, destination, static_cast<std::size_t>(n), c.AdChannelCount, factor);
+    } else {
+      const double* volts = CodeVoltsTable();
+      LayOutMixed(
+          c, n, destination,
+          [volts, &factor](std::uint16_t code, std::int32_t k) { return volts[code] * factor[k]; },
+          [](std::uint32_t value) { return static_cast<double>(value); });
     }
-  } else {
-    LayOutMixed(
-        c, n, destination,
-        [&c](std::uint16_t code, std::int32_t k) { return CodeToVolts(code) * RangeFactor(c, k); },
-        [](std::uint32_t value) { return static_cast<double>(value); });
-  }
+  });
+  if (!read) *count = 0;
   return kOk;
 }
 
@@ -94,16 +71,17 @@ int32_t QVX_CALL GetBinaryData(uint32_t* destination, int32_t* count, int32_t mo
   if (const std::int32_t latch = c.ErrorLatch; latch != 0) return latch;
   if (destination == nullptr || count == nullptr) return Refuse(c);
   if (mode != 0 && mode != 1) return Refuse(c);
-  const std::int32_t n = FetchScans(card, count, mode, kBinaryLabels);
+  const std::int32_t n = ScansToRead(card, count, mode, kBinaryLabels);
   if (n == 0) return kOk;
-
-  if (c.MixedScanMode != 1) {
-    const std::size_t total = static_cast<std::size_t>(n) * c.AdChannelCount;
-    for (std::size_t index = 0; index < total; ++index) destination[index] = c.AdBuffer[index];
-  } else {
-    LayOutMixed(
-        c, n, destination, [](std::uint16_t code, std::int32_t) { return std::uint32_t{code}; },
-        [](std::uint32_t value) { return value; });
-  }
+  const bool read = ReadAndLayOut(card, n, kBinaryLabels, [&] {
+    if (c.MixedScanMode != 1) {
+      WidenCodes(c.AdBuffer, destination, static_cast<std::size_t>(n) * c.AdChannelCount);
+    } else {
+      LayOutMixed(
+          c, n, destination, [](std::uint16_t code, std::int32_t) { return std::uint32_t{code}; },
+          [](std::uint32_t value) { return value; });
+    }
+  });
+  if (!read) *count = 0;
   return kOk;
 }

@@ -17,28 +17,41 @@ std::uint32_t RingValuesPerChannel(double aggregate_rate) {
   return 12000;
 }
 
+// A staging buffer of kStagingScans scans per entry. An empty list still
+// gets a (one-element) buffer: a null buffer means "released by a stop".
 template <typename T>
 T* AllocateStaging(std::int32_t entries) {
-  if (entries <= 0) return nullptr;
-  return new (std::nothrow) T[static_cast<std::size_t>(entries) * kStagingScans];
+  const std::size_t values =
+      entries > 0 ? static_cast<std::size_t>(entries) * kStagingScans : std::size_t{1};
+  return new (std::nothrow) T[values];
 }
 
-void FreeStaging(CardState& c) {
-  delete[] c.AdBuffer;
-  delete[] c.DinBuffer;
-  delete[] c.CtBuffer;
+// Forgets the buffers without freeing them.
+void DetachStaging(CardState& c) {
   c.AdBuffer = nullptr;
   c.DinBuffer = nullptr;
   c.CtBuffer = nullptr;
+  c.AdBufferEntries = 0;
+  c.DinBufferGroups = 0;
+  c.CtBufferEntries = 0;
 }
 
 }  // namespace
 
+void FreeStagingBuffers(CardState& card) {
+  delete[] card.AdBuffer;
+  delete[] card.DinBuffer;
+  delete[] card.CtBuffer;
+  DetachStaging(card);
+}
+
 void ReleaseStagingBuffers(CardState& card) {
-  // The worker reads the counter buffer under AdMutex; taking it here keeps a
-  // late poll from using a buffer that is going away.
   MutexGuard lock(card.AdMutex, nullptr);
-  FreeStaging(card);
+  if (lock.owned() || card.AdMutex == nullptr) {  // no mutex: the card has no worker
+    FreeStagingBuffers(card);
+  } else {
+    DetachStaging(card);
+  }
 }
 
 }  // namespace qvx
@@ -71,15 +84,28 @@ int32_t QVX_CALL FinalInit(void) {
 
   {
     // A capture or output that still runs must not see the buffers change
-    // under it; the worker touches them only under these mutexes.
+    // under it; the worker touches them only under these mutexes. Earlier
+    // blocks are freed only while their mutex is ours (or the card has none,
+    // and so no worker); otherwise they are dropped and their memory is lost.
     MutexGuard da_lock(c.DaMutex, nullptr);
     MutexGuard ad_lock(c.AdMutex, nullptr);
-    RingFree(&c.DaRing);
-    c.DaRing.buffer = nullptr;
-    FreeStaging(c);
+    if (da_lock.owned() || c.DaMutex == nullptr) {
+      RingFree(&c.DaRing);
+      c.DaRing.buffer = nullptr;
+    } else {
+      c.DaRing = SampleRing{};
+    }
+    if (ad_lock.owned() || c.AdMutex == nullptr) {
+      FreeStagingBuffers(c);
+    } else {
+      DetachStaging(c);
+    }
     c.AdBuffer = AllocateStaging<std::uint16_t>(c.AdChannelCount);
     c.DinBuffer = AllocateStaging<std::uint16_t>(c.DinGroupCount);
     c.CtBuffer = AllocateStaging<std::uint32_t>(c.CtChannelCount);
+    c.AdBufferEntries = c.AdBuffer != nullptr ? c.AdChannelCount : 0;
+    c.DinBufferGroups = c.DinBuffer != nullptr ? c.DinGroupCount : 0;
+    c.CtBufferEntries = c.CtBuffer != nullptr ? c.CtChannelCount.load() : 0;
 
     const std::int32_t channels = c.DaChannelCount;
     if (channels > 0) {

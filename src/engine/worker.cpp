@@ -18,8 +18,10 @@ bool Retry(const platform::Mutex* mutex) {
 // Acquisition half. Returns false when the pass must restart at once (the
 // mutex could not be had).
 bool AcquisitionHalf(std::int32_t card, CardState& c) {
-  if (c.AdRunState.load() < 1) {
-    c.AdRunState.store(-1);
+  if (std::int32_t state = c.AdRunState.load(); state < 1) {
+    // Acknowledge only the state seen: a start that lands between the load and
+    // the store keeps its 1 instead of being overwritten with -1.
+    c.AdRunState.compare_exchange_strong(state, -1);
     return true;
   }
   MutexGuard lock(c.AdMutex, "AdThread", c.AdRunState);
@@ -32,12 +34,14 @@ bool AcquisitionHalf(std::int32_t card, CardState& c) {
     c.AdRunState.store(0);
   }
   // The counter read runs whether or not the fetch failed. Without staging
-  // buffers (before FinalInit, after a stop) there is nowhere to put it.
-  if (c.CtPollEnable.load() == 1 && c.CtBuffer != nullptr && per_poll > 0 &&
-      per_poll <= kStagingScans) {
-    if (drv::ZQ7_CT_GetDataFromFifo(card, per_poll, c.CtBuffer) == 0) {
-      const std::int32_t counters = c.CtChannelCount.load();
-      const std::uint32_t* last = c.CtBuffer + static_cast<std::size_t>(per_poll - 1) * counters;
+  // buffers (before FinalInit, after a stop), or with more counters listed
+  // than FinalInit sized the buffer for, there is nowhere to put it.
+  std::uint32_t* const buffer = c.CtBuffer;
+  const std::int32_t counters = c.CtChannelCount.load();
+  if (c.CtPollEnable.load() == 1 && buffer != nullptr && per_poll > 0 &&
+      per_poll <= kStagingScans && counters <= c.CtBufferEntries) {
+    if (drv::ZQ7_CT_GetDataFromFifo(card, per_poll, buffer) == 0) {
+      const std::uint32_t* last = buffer + static_cast<std::size_t>(per_poll - 1) * counters;
       for (std::int32_t k = 0; k < counters && k < kCounterSlots; ++k) {
         const auto scale = static_cast<std::uint32_t>(c.CounterScale[k].load());
         c.CounterValue[k].store(last[k] * scale);
@@ -51,8 +55,10 @@ bool AcquisitionHalf(std::int32_t card, CardState& c) {
 
 // Output half. Returns false when the pass must restart at once.
 bool OutputHalf(std::int32_t card, CardState& c, std::uint16_t* transfer) {
-  if (c.DaRunState.load() < 1) {
-    c.DaRunState.store(-1);
+  if (std::int32_t state = c.DaRunState.load(); state < 1) {
+    // Acknowledge only the state seen: a start that lands between the load and
+    // the store keeps its 1 instead of being overwritten with -1.
+    c.DaRunState.compare_exchange_strong(state, -1);
     return true;
   }
   MutexGuard lock(c.DaMutex, "DaThread", c.DaRunState);
@@ -68,9 +74,12 @@ bool OutputHalf(std::int32_t card, CardState& c, std::uint16_t* transfer) {
       block > 0 && block <= kMaxDaBlock && RingCount(&c.DaRing) >= block && status.word[1] >= block;
   if (!whole_block) {
     lock.Release();
-    // Nothing to send: a short pause keeps the loop from spinning a core
-    // while staying far below the time the module needs to empty a block.
-    platform::SleepMs(kAcquisitionPauseMs);
+    // Nothing to send: a short pause keeps the loop from spinning a core. The
+    // start chose it so that the module outputs at most a quarter of a block
+    // meanwhile.
+    const std::int32_t pause = c.DaFeedPauseMs.load();
+    platform::SleepMs(static_cast<std::uint32_t>(
+        pause >= kMinFeedPauseMs && pause <= kMaxFeedPauseMs ? pause : kMinFeedPauseMs));
     return true;
   }
   RingRead16(&c.DaRing, block, transfer);
@@ -93,7 +102,10 @@ void WorkerPass(std::int32_t card, std::uint16_t* transfer) {
   CardState& c = g_cards[card];
   if (!AcquisitionHalf(card, c)) return;
   if (!OutputHalf(card, c, transfer)) return;
-  if (c.AdRunState.load() < 1 && c.DaRunState.load() < 1) platform::SleepMs(kIdlePauseMs);
+  // The idle pause follows only a pass that found both halves off and
+  // acknowledged them: a half switched off while the pass ran is acknowledged
+  // by the next pass at once, so a stop does not wait out the pause.
+  if (c.AdRunState.load() < 0 && c.DaRunState.load() < 0) platform::SleepMs(kIdlePauseMs);
 }
 
 void CardWorker(void* arg) {

@@ -18,6 +18,9 @@ constexpr std::int32_t kMaxDaBlock = 256;
 // Pauses of the worker loop.
 constexpr std::uint32_t kAcquisitionPauseMs = 1;
 constexpr std::uint32_t kIdlePauseMs = 6;
+// Bounds of the pause of an output pass that sends nothing (DaFeedPauseMs).
+constexpr std::int32_t kMinFeedPauseMs = 1;
+constexpr std::int32_t kMaxFeedPauseMs = 5;
 
 // Thread entry; `arg` carries the card number.
 void CardWorker(void* arg);

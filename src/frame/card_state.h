@@ -55,6 +55,8 @@ struct CardState {
   std::atomic<std::int32_t> CtChannelCount{0};
   std::atomic<std::int32_t> DaChannelCount{0};
   std::atomic<std::int32_t> DaBlockSize{0};
+  // Pause of an output pass that sends nothing, in ms; set by the output start.
+  std::atomic<std::int32_t> DaFeedPauseMs{1};
   std::atomic<std::int32_t> CounterScale[kCounterSlots]{};
   std::atomic<std::uint32_t> CounterValue[kCounterSlots]{};
   std::atomic<std::uint8_t> CtPollEnable{0};
@@ -95,6 +97,12 @@ struct CardState {
   std::uint16_t* AdBuffer = nullptr;
   std::uint16_t* DinBuffer = nullptr;
   std::uint32_t* CtBuffer = nullptr;
+  // The analog entries, digital groups and counter entries that FinalInit
+  // sized the staging buffers for (kStagingScans scans each); lists that grew
+  // since then get fewer scans per read, never more than the buffers hold.
+  std::int32_t AdBufferEntries = 0;
+  std::int32_t DinBufferGroups = 0;
+  std::int32_t CtBufferEntries = 0;
   // Guarded by DaMutex.
   SampleRing DaRing{};
   KestroDaStatus DaStatus{};

@@ -12,9 +12,19 @@
 namespace qvx::platform {
 
 // ---- Threads -------------------------------------------------------------
+//
+// A thread ends in two steps: when its entry has returned it signals
+// `finished`, then it waits for `proceed` before it leaves. ThreadJoin
+// normally sets `proceed` and waits until the thread has ended. While
+// QUORVEX.dll is being unloaded (DllMain, under the loader's lock) no thread
+// can end by itself, as ending takes that lock: ThreadJoin then waits for
+// `finished` only and ends the thread itself where it waits, holding
+// nothing, before the library's code goes away under it.
 
 struct Thread {
   HANDLE handle = nullptr;
+  HANDLE finished = nullptr;
+  HANDLE proceed = nullptr;
   DWORD id = 0;
   ThreadEntry entry = nullptr;
   void* arg = nullptr;
@@ -22,10 +32,24 @@ struct Thread {
 
 namespace {
 
+// Set by DllMain while the library is being unloaded.
+bool g_joining_under_loader_lock = false;
+
 DWORD WINAPI ThreadMain(LPVOID param) {
   auto* thread = static_cast<Thread*>(param);
+  const HANDLE proceed = thread->proceed;
   thread->entry(thread->arg);
+  SetEvent(thread->finished);
+  // `thread` may be gone from here on.
+  WaitForSingleObject(proceed, INFINITE);
   return 0;
+}
+
+void ReleaseThread(Thread* thread) {
+  if (thread->handle != nullptr) CloseHandle(thread->handle);
+  if (thread->finished != nullptr) CloseHandle(thread->finished);
+  if (thread->proceed != nullptr) CloseHandle(thread->proceed);
+  delete thread;
 }
 
 }  // namespace
@@ -35,9 +59,13 @@ Thread* ThreadStart(ThreadEntry entry, void* arg) {
   if (thread == nullptr) return nullptr;
   thread->entry = entry;
   thread->arg = arg;
-  thread->handle = CreateThread(nullptr, 0, &ThreadMain, thread, 0, &thread->id);
+  thread->finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  thread->proceed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (thread->finished != nullptr && thread->proceed != nullptr) {
+    thread->handle = CreateThread(nullptr, 0, &ThreadMain, thread, 0, &thread->id);
+  }
   if (thread->handle == nullptr) {
-    delete thread;
+    ReleaseThread(thread);
     return nullptr;
   }
   SetThreadPriority(thread->handle, THREAD_PRIORITY_NORMAL);
@@ -46,9 +74,14 @@ Thread* ThreadStart(ThreadEntry entry, void* arg) {
 
 void ThreadJoin(Thread* thread) {
   if (thread == nullptr) return;
+  if (g_joining_under_loader_lock) {
+    WaitForSingleObject(thread->finished, INFINITE);
+    TerminateThread(thread->handle, 0);
+  } else {
+    SetEvent(thread->proceed);
+  }
   WaitForSingleObject(thread->handle, INFINITE);
-  CloseHandle(thread->handle);
-  delete thread;
+  ReleaseThread(thread);
 }
 
 std::uint32_t ThreadId(const Thread* thread) {
@@ -178,7 +211,30 @@ void ReportProblem(const char*) {}
 
 }  // namespace qvx::platform
 
-// ---- Entry point ----------------------------------------------------------------
+// ---- Entry points ----------------------------------------------------------------
+
+// The start of the file this code was linked into (the linker defines it).
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace {
+
+// True when the library's objects are linked straight into a program (the
+// white-box tests) rather than into QUORVEX.dll.
+bool LinkedIntoProgram() {
+  return reinterpret_cast<HMODULE>(&__ImageBase) == GetModuleHandleA(nullptr);
+}
+
+// A program gets no DllMain call: like the Linux build, it binds the driver
+// beside its own file when it starts and releases it when it ends.
+__attribute__((constructor)) void ProgramAttach() {
+  if (LinkedIntoProgram()) qvx::ProcessAttach();
+}
+
+__attribute__((destructor)) void ProgramDetach() {
+  if (LinkedIntoProgram()) qvx::ProcessDetach();
+}
+
+}  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   switch (reason) {
@@ -189,7 +245,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
       if (reserved == nullptr) {
         // FreeLibrary: the application's threads live on, so the workers of
         // cards left open are stopped before the driver goes.
+        qvx::platform::g_joining_under_loader_lock = true;
         qvx::ProcessDetach();
+        qvx::platform::g_joining_under_loader_lock = false;
       } else {
         // The process ends: every other thread is gone already.
         qvx::UnloadDriverLibrary(qvx::DriverModule);

@@ -46,6 +46,9 @@ TEST(NamedMutex, OneObjectPerNameAndRecursive) {
   platform::MutexClose(other);
 }
 
+// Wait messages go to standard error here; on Windows they go to the
+// debugger, which the Windows tests watch.
+#if !defined(_WIN32)
 TEST(NamedMutex, TimedOutGuardSendsItsLabelOnceAndOwnsNothing) {
   platform::Mutex* mutex = platform::MutexOpen("test_guard");
   std::atomic<bool> held{false};
@@ -75,6 +78,8 @@ TEST(NamedMutex, TimedOutGuardSendsItsLabelOnceAndOwnsNothing) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   platform::MutexClose(mutex);
 }
+
+#endif
 
 TEST(NamedMutex, GuardOfACardWithoutMutexWaitsForNothing) {
   testing::internal::CaptureStderr();

@@ -1,0 +1,44 @@
+#include "engine/block_read.h"
+
+#include "analog_in/fifo_read.h"
+#include "frame/call.h"
+#include "frame/driver.h"
+
+namespace qvx {
+
+std::int32_t DecideScans(std::int32_t available, std::int32_t* count, std::int32_t mode,
+                         std::int32_t room) {
+  const std::int32_t wanted = *count;
+  std::int32_t n = wanted;
+  if (available <= wanted) {
+    if (mode == 1 || available < 0) {
+      *count = 0;
+      return 0;
+    }
+    n = available;
+    *count = n;
+  }
+  if (n <= 0) {
+    *count = 0;
+    return 0;
+  }
+  if (n > room) {
+    n = room;
+    *count = n;
+  }
+  return n;
+}
+
+void DrainAutoAnalog(std::int32_t card, const char* label) {
+  CardState& c = g_cards[card];
+  const std::int32_t room = StagingScansFor(c.AdBufferEntries, c.AdChannelCount);
+  if (c.AutoAdChannel != 1 || c.AdBuffer == nullptr || room == 0) return;
+  MutexGuard lock(c.AdMutex, label);
+  if (!lock.owned()) return;
+  std::int32_t waiting = drv::ZQ7_AD_GetFifoStatus(card);
+  if (waiting <= 0) return;
+  if (waiting > room) waiting = room;
+  drv::ZQ7_AD_GetDataFromFifo(card, waiting, c.AdBuffer);
+}
+
+}  // namespace qvx

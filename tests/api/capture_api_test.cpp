@@ -1,0 +1,134 @@
+// Continuous capture end to end, through libquorvex as an application uses
+// it: the simulated module's real-time clock in pattern mode, drained every
+// 10 ms, with every value checked against the scan it must come from.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "support.h"
+
+namespace {
+
+using qvx_test::kSanitized;
+using qvx_test::WaitFor;
+
+constexpr int kInputs = 16;
+constexpr int32_t kChunk = 10000;
+// The standard module's full aggregate rate, 500 kHz over 16 inputs; a fifth
+// of it for a fifth of the time under the sanitizers.
+constexpr int32_t kRate = kSanitized ? 31250 / 5 : 31250;
+constexpr auto kRun = std::chrono::seconds(kSanitized ? 1 : 5);
+
+double Volts(uint16_t code, double factor) {
+  return (code / 3276.8 - 10.0) * factor;
+}
+
+class CaptureApi : public qvx_test::SimTest {
+ protected:
+  // 16 inputs with range codes 0, 1, 2, 3, 0, ... at `rate`, started.
+  static void Start(int32_t rate) {
+    ASSERT_EQ(kestro_sim_set_pattern(0, 1), 0);
+    ASSERT_EQ(OpenCard(0), QVX_OK);
+    for (int k = 0; k < kInputs; ++k) {
+      ASSERT_EQ(Add_AD_Channel_to_ScanList(k, 0, k % 4, 0), QVX_OK);
+    }
+    ASSERT_EQ(SetADFrequency(rate), QVX_OK);
+    ASSERT_EQ(FinalInit(), QVX_OK);
+    ASSERT_EQ(StartADCapture(), QVX_OK);
+  }
+
+  // Drains every 10 ms for `run` with `read`, which reads one block into its
+  // own buffer, checks it against the scans from `next` on, and returns the
+  // scans it delivered (0 when none waited). Stops the capture and checks
+  // that every scan the module took was delivered, in order, or still waits.
+  static void DrainAndStop(std::chrono::milliseconds run,
+                           const std::function<int32_t(uint64_t next)>& read) {
+    uint64_t next = 0;
+    const auto end = std::chrono::steady_clock::now() + run;
+    while (std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      for (int32_t got = read(next); got > 0; got = read(next)) next += got;
+    }
+    ASSERT_EQ(StopADCapture(), QVX_OK);
+    kestro_sim_capture_status status{};
+    ASSERT_EQ(kestro_sim_capture(0, &status), 0);
+    EXPECT_EQ(status.board_lost, 0u);
+    EXPECT_EQ(status.fifo_lost, 0u);
+    int32_t waiting = 0;
+    EXPECT_EQ(GetADBufferStatus(0, &waiting), QVX_OK);  // never latched
+    EXPECT_EQ(next, status.produced - status.board_scans - status.ad_fifo);
+    EXPECT_GT(next, 0u);
+  }
+};
+
+TEST_F(CaptureApi, FullRateBinaryReadsDeliverEveryScanInOrder) {
+  Start(kRate);
+  std::vector<uint32_t> codes(kInputs * kChunk);
+  int64_t wrong = 0;
+  DrainAndStop(kRun, [&](uint64_t next) {
+    int32_t count = kChunk;
+    if (GetBinaryData(codes.data(), &count, 0) != QVX_OK) return -1;
+    for (int32_t i = 0; i < count; ++i) {
+      for (int k = 0; k < kInputs; ++k) {
+        wrong += codes[i * kInputs + k] != kestro_sim_pattern_ad(next + i, k);
+      }
+    }
+    return count;
+  });
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(CaptureApi, FullRateScaledReadsGiveExactVoltsWithEachRange) {
+  Start(kRate);
+  const double factors[4] = {1.0, 0.5, 0.25, 0.125};
+  std::vector<double> volts(kInputs * kChunk);
+  int64_t wrong = 0;
+  DrainAndStop(kRun, [&](uint64_t next) {
+    int32_t count = kChunk;
+    if (GetScaledData(0, volts.data(), &count, 0) != QVX_OK) return -1;
+    for (int32_t i = 0; i < count; ++i) {
+      for (int k = 0; k < kInputs; ++k) {
+        const double expected = Volts(kestro_sim_pattern_ad(next + i, k), factors[k % 4]);
+        wrong += volts[i * kInputs + k] != expected;
+      }
+    }
+    return count;
+  });
+  EXPECT_EQ(wrong, 0);
+}
+
+// A failed fetch latches the card and ends polling; the stop cleans up, and
+// after clearing the lists the card captures again from a fresh start.
+TEST_F(CaptureApi, ACardRecoversFromAFailedFetch) {
+  Start(1000);
+  kestro_sim_fail("ZQ7_AD_ReadData_MixedChannels", -1, 1);
+  int32_t waiting = 0;
+  ASSERT_TRUE(WaitFor([&] { return GetADBufferStatus(0, &waiting) == QVX_FAILURE; }));
+  const uint32_t fetches = kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels");
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels"), fetches);
+  EXPECT_EQ(StopADCapture(), QVX_OK);
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_Stop"), 1u);
+
+  ASSERT_EQ(ClearChannelLists(), QVX_OK);
+  std::vector<uint32_t> codes(kInputs * 100);
+  int32_t count = 100;
+  EXPECT_EQ(GetBinaryData(codes.data(), &count, 0), QVX_OK);  // buffers were released
+  EXPECT_EQ(count, 0);
+  ASSERT_EQ(Add_AD_Channel_to_ScanList(0, 0, 0, 0), QVX_OK);
+  ASSERT_EQ(SetADFrequency(1000), QVX_OK);
+  ASSERT_EQ(FinalInit(), QVX_OK);
+  ASSERT_EQ(StartADCapture(), QVX_OK);
+  ASSERT_TRUE(WaitFor([&] { return GetADBufferStatus(0, &waiting) == QVX_OK && waiting >= 5; }));
+  count = 5;
+  ASSERT_EQ(GetBinaryData(codes.data(), &count, 0), QVX_OK);
+  ASSERT_EQ(count, 5);
+  EXPECT_EQ(codes[0], kestro_sim_pattern_ad(0, 0));
+  EXPECT_EQ(codes[4], kestro_sim_pattern_ad(4, 0));
+  EXPECT_EQ(StopADCapture(), QVX_OK);
+}
+
+}  // namespace

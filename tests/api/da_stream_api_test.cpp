@@ -1,0 +1,161 @@
+// Streamed analog output through libquorvex against the simulated module's
+// clocked output: what the module receives, in which order and when, and how
+// start, stop and failures meet the feed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+namespace {
+
+using qvx_test::CallLog;
+using qvx_test::kSanitized;
+using qvx_test::WaitFor;
+using Clock = std::chrono::steady_clock;
+
+kestro_sim_output_status Output() {
+  kestro_sim_output_status status{};
+  EXPECT_EQ(kestro_sim_output(0, &status), 0);
+  return status;
+}
+
+// A code for every element of a stream: any lost, repeated or misplaced code
+// shows.
+uint16_t StreamCode(size_t index) {
+  return static_cast<uint16_t>(index * 40503u + (index >> 16) * 7u);
+}
+
+std::vector<uint16_t> Stream(size_t codes, size_t from = 0) {
+  std::vector<uint16_t> stream(codes);
+  for (size_t i = 0; i < codes; ++i) stream[i] = StreamCode(from + i);
+  return stream;
+}
+
+std::vector<uint16_t> Recorded(uint64_t first, int64_t count) {
+  std::vector<uint16_t> codes(static_cast<size_t>(count));
+  EXPECT_EQ(kestro_sim_da_record(0, first, codes.data(), count), count);
+  return codes;
+}
+
+// Two outputs at 500 frames per second each, the output limit; the ring holds
+// 3000 frames (6000 codes).
+class DaStreamApi : public qvx_test::SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    ASSERT_EQ(OpenCard(0), QVX_OK);
+    ASSERT_EQ(Add_DA_Channel_to_ScanList(0), QVX_OK);
+    ASSERT_EQ(Add_DA_Channel_to_ScanList(1), QVX_OK);
+    ASSERT_EQ(SetDAFrequency(500), QVX_OK);
+    ASSERT_EQ(FinalInit(), QVX_OK);
+  }
+  // Puts frames [first, first + frames) of the stream; returns the status.
+  int32_t Put(size_t first, int32_t frames, int32_t mode) {
+    const std::vector<uint16_t> codes = Stream(2 * static_cast<size_t>(frames), 2 * first);
+    int32_t count = frames;
+    const int32_t status = PutBinaryData(codes.data(), 2, &count, mode);
+    if (status == QVX_OK) {
+      EXPECT_EQ(count, frames);
+    }
+    return status;
+  }
+  static bool Latched() {
+    int32_t room = 0;
+    return GetDAFreeBufferSpace(0, &room) == QVX_FAILURE;
+  }
+};
+
+TEST_F(DaStreamApi, StreamsEveryCodeOnceInOrderWithoutUnderrun) {
+  // 10 s of output (3 s under the sanitizers), in whole blocks of 16 frames.
+  const int32_t frames = (kSanitized ? 1500 : 5000) / 16 * 16;
+  const int32_t prefill = 1000;
+  const int32_t chunk = 208;
+  ASSERT_EQ(Put(0, prefill, 0), QVX_OK);
+  ASSERT_EQ(StartDAOutput(), QVX_OK);
+  for (int32_t sent = prefill; sent < frames; sent += chunk) {
+    const int32_t n = std::min(chunk, frames - sent);
+    ASSERT_EQ(Put(static_cast<size_t>(sent), n, 1), QVX_OK) << sent;
+  }
+  const uint64_t codes = 2 * static_cast<uint64_t>(frames);
+  ASSERT_TRUE(WaitFor([&] { return Output().output == codes; }, std::chrono::seconds(30)));
+  const kestro_sim_output_status status = Output();
+  EXPECT_EQ(status.received, codes);
+  // The queue runs empty only once the stream has ended.
+  EXPECT_TRUE(status.first_underrun == -1 || status.first_underrun == static_cast<int64_t>(codes))
+      << status.first_underrun;
+  EXPECT_EQ(Recorded(0, static_cast<int64_t>(codes)), Stream(codes));
+  const auto stop = Clock::now();
+  EXPECT_EQ(StopDAOutput(), QVX_OK);
+  EXPECT_LT(Clock::now() - stop, std::chrono::seconds(2));
+  EXPECT_EQ(Output().running, 0);
+}
+
+TEST_F(DaStreamApi, DataPutWhileStoppedGoesOutOnceStarted) {
+  ASSERT_EQ(Put(0, 64, 0), QVX_OK);
+  ASSERT_TRUE(WaitFor([] { return kestro_sim_elapsed(0) > 0.05; }));
+  EXPECT_EQ(Output().received, 0u);
+  ASSERT_EQ(StartDAOutput(), QVX_OK);
+  ASSERT_TRUE(WaitFor([] { return Output().output == 128; }));
+  EXPECT_EQ(Recorded(0, 128), Stream(128));
+  // A stop leaves what the ring still holds; it goes out after the next start.
+  ASSERT_EQ(StopDAOutput(), QVX_OK);
+  ASSERT_EQ(Put(64, 16, 0), QVX_OK);
+  ASSERT_EQ(StartDAOutputEx(0, 0, 0), QVX_OK);
+  ASSERT_TRUE(WaitFor([] { return Output().output == 160; }));
+  EXPECT_EQ(Recorded(0, 160), Stream(160));
+  EXPECT_EQ(StopDAOutput(), QVX_OK);
+}
+
+TEST_F(DaStreamApi, FailedTransferLatchesStopsTheFeedAndEndsAWaitingPut) {
+  ASSERT_EQ(Put(0, 2000, 0), QVX_OK);
+  // The first transfer takes a while and then fails; meanwhile a put waits
+  // for more room than there is.
+  kestro_sim_delay("ZQ7_DA_PutData", 300);
+  kestro_sim_fail("ZQ7_DA_PutData", -1, 1);
+  ASSERT_EQ(StartDAOutput(), QVX_OK);
+  std::vector<uint16_t> codes(2 * 1500);
+  int32_t count = 1500;
+  EXPECT_EQ(PutBinaryData(codes.data(), 2, &count, 1), QVX_FAILURE);
+  EXPECT_EQ(count, 0);
+  EXPECT_TRUE(Latched());
+  // The worker sends nothing more.
+  const uint32_t queries = kestro_sim_call_count("ZQ7_DA_GetStatus");
+  const double until = kestro_sim_elapsed(0) + 0.05;
+  ASSERT_TRUE(WaitFor([&] { return kestro_sim_elapsed(0) > until; }));
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_DA_GetStatus"), queries);
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_DA_PutData"), 1u);
+  // Start is refused while latched; stop still stops the module.
+  kestro_sim_log_clear();
+  EXPECT_EQ(StartDAOutput(), QVX_FAILURE);
+  EXPECT_EQ(StopDAOutput(), QVX_OK);
+  EXPECT_EQ(CallLog(), std::vector<std::string>{"ZQ7_DA_Stop(0)"});
+}
+
+TEST_F(DaStreamApi, WaitingPutGivesUpWhenTheModuleStopsTakingData) {
+  ASSERT_EQ(Put(0, 2000, 0), QVX_OK);
+  kestro_sim_set_da_queue(0, 0);
+  ASSERT_EQ(StartDAOutput(), QVX_OK);
+  std::vector<uint16_t> codes(2 * 1500);
+  int32_t count = 1500;
+  const auto start = Clock::now();
+  EXPECT_EQ(PutBinaryData(codes.data(), 2, &count, 1), QVX_FAILURE);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(60));
+  EXPECT_EQ(count, 0);
+  EXPECT_FALSE(Latched());
+  EXPECT_EQ(StopDAOutput(), QVX_OK);
+}
+
+TEST_F(DaStreamApi, StopWithoutWorkerDoesNotWait) {
+  ASSERT_EQ(CloseCard(0), QVX_OK);  // no worker acknowledges any more
+  kestro_sim_log_clear();
+  const auto start = Clock::now();
+  EXPECT_EQ(StopDAOutput(), QVX_OK);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(CallLog(), std::vector<std::string>{"ZQ7_DA_Stop(0)"});
+}
+
+}  // namespace
