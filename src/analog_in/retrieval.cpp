@@ -45,17 +45,16 @@ int32_t QVX_CALL GetScaledData(int32_t p1, double* destination, int32_t* count, 
   const std::int32_t n = ScansToRead(card, count, mode, kScaledLabels);
   if (n == 0) return kOk;
   const bool read = ReadAndLayOut(card, n, kScaledLabels, [&] {
-    // Factors are powers of two, so the table's volts times the factor are
-    // exactly CodeToVolts(code) times the factor.
     double factor[kAdRanges];
     for (std::int32_t k = 0; k < kAdRanges; ++k) factor[k] = RangeFactor(c, k);
     if (c.MixedScanMode != 1) {
       CodesToVolts(c.AdBuffer, destination, static_cast<std::size_t>(n), c.AdChannelCount, factor);
     } else {
-      const double* volts = CodeVoltsTable();
       LayOutMixed(
           c, n, destination,
-          [volts, &factor](std::uint16_t code, std::int32_t k) { return volts[code] * factor[k]; },
+          [&factor](std::uint16_t code, std::int32_t k) {
+            return CodeToVoltsFast(code) * factor[k];
+          },
           [](std::uint32_t value) { return static_cast<double>(value); });
     }
   });

@@ -1,27 +1,34 @@
 #include "engine/code_blocks.h"
 
-#include "engine/conversions.h"
+#include <array>
+#include <utility>
 
 namespace qvx {
 namespace {
 
-constexpr std::size_t kCodes = 65536;
-
-struct VoltsTable {
-  double volts[kCodes];
-  VoltsTable() {
-    for (std::size_t code = 0; code < kCodes; ++code) {
-      volts[code] = CodeToVolts(static_cast<std::int32_t>(code));
-    }
+// Scans of a width known at compile time, so that the compiler can vectorise
+// across the scan.
+template <std::size_t kWidth>
+void ScansToVolts(const std::uint16_t* __restrict from, double* __restrict to, std::size_t scans,
+                  const double* factor) {
+  double f[kWidth];
+  for (std::size_t k = 0; k < kWidth; ++k) f[k] = factor[k];
+  for (std::size_t i = 0; i < scans; ++i, from += kWidth, to += kWidth) {
+    for (std::size_t k = 0; k < kWidth; ++k) to[k] = CodeToVoltsFast(from[k]) * f[k];
   }
-};
+}
+
+using ScanKernel = void (*)(const std::uint16_t*, double*, std::size_t, const double*);
+
+template <std::size_t... kWidths>
+constexpr std::array<ScanKernel, sizeof...(kWidths)> MakeKernels(std::index_sequence<kWidths...>) {
+  return {&ScansToVolts<kWidths + 1>...};
+}
+
+// Kernels for 1 to 16 entries per scan.
+constexpr auto kKernels = MakeKernels(std::make_index_sequence<16>());
 
 }  // namespace
-
-const double* CodeVoltsTable() {
-  static const VoltsTable table;  // 512 KiB of static storage, filled on first use
-  return table.volts;
-}
 
 // Blocks of eight with non-aliasing pointers let the compiler use vector
 // moves without run-time overlap checks.
@@ -37,17 +44,24 @@ void WidenCodes(const std::uint16_t* in, std::uint32_t* out, std::size_t n) {
 
 void CodesToVolts(const std::uint16_t* in, double* out, std::size_t scans, std::int32_t channels,
                   const double* factor) {
-  const double* __restrict table = CodeVoltsTable();
   const std::uint16_t* __restrict from = in;
   double* __restrict to = out;
   const auto width = static_cast<std::size_t>(channels);
-  if (width == 1) {
+  bool one_factor = true;
+  for (std::size_t k = 1; k < width; ++k) one_factor = one_factor && factor[k] == factor[0];
+  if (one_factor) {
+    // The common case (every input in one range): one flat loop.
     const double f = factor[0];
-    for (std::size_t i = 0; i < scans; ++i) to[i] = table[from[i]] * f;
+    const std::size_t n = scans * width;
+    for (std::size_t i = 0; i < n; ++i) to[i] = CodeToVoltsFast(from[i]) * f;
+    return;
+  }
+  if (width >= 1 && width <= kKernels.size()) {
+    kKernels[width - 1](from, to, scans, factor);
     return;
   }
   for (std::size_t i = 0; i < scans; ++i, from += width, to += width) {
-    for (std::size_t k = 0; k < width; ++k) to[k] = table[from[k]] * factor[k];
+    for (std::size_t k = 0; k < width; ++k) to[k] = CodeToVoltsFast(from[k]) * factor[k];
   }
 }
 

@@ -389,7 +389,16 @@ TEST_F(CaptureTest, BlockConversionsMatchTheFormulaExactly) {
   }
   std::int64_t wrong = 0;
   for (std::int32_t code = 0; code < 65536; ++code) {
-    for (const double f : factors) wrong += CodeVoltsTable()[code] * f != CodeToVolts(code) * f;
+    const auto code16 = static_cast<std::uint16_t>(code);
+    for (const double f : factors) wrong += CodeToVoltsFast(code16) * f != CodeToVolts(code) * f;
+  }
+  EXPECT_EQ(wrong, 0);
+  // One factor for every input takes the flat loop.
+  const double same[16] = {0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5,
+                           0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5};
+  CodesToVolts(codes.data(), volts.data(), codes.size() / 16, 16, same);
+  for (std::size_t i = 0; i < codes.size() / 16 * 16; ++i) {
+    wrong += volts[i] != CodeToVolts(codes[i]) * 0.5;
   }
   EXPECT_EQ(wrong, 0);
   WidenCodes(codes.data(), wide.data(), codes.size() - 3);
