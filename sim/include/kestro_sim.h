@@ -52,7 +52,10 @@ typedef enum kestro_sim_module {
   KESTRO_SIM_TTL_IN8 = 5,
   /* No module answers: ZQ7_CreateSimpleHandle fails. */
   KESTRO_SIM_ABSENT = 6,
-  KESTRO_SIM_MODULE_COUNT = 7
+  /* Digital module, module type 2: 32 digital lines, all of them usable as
+   * capture inputs (ZQ7_GetNumOfTTLIn 32), 8 analog inputs, 4 counters. */
+  KESTRO_SIM_DIGITAL = 7,
+  KESTRO_SIM_MODULE_COUNT = 8
 } kestro_sim_module;
 
 /* Puts every card back to its initial module, clears all faults, delays,
@@ -159,6 +162,14 @@ KESTRO_SIM_API int32_t kestro_sim_set_digital_loopback(int32_t card, int32_t lin
 /* Sets the dedicated input bits (bit i = dedicated input i); bits beyond
  * the module's dedicated inputs are dropped. Returns 0 or -1. */
 KESTRO_SIM_API int32_t kestro_sim_set_dedicated_inputs(int32_t card, uint32_t bits);
+/* Captured digital inputs. Each scan shows the lines as they stood when the
+ * scan was taken (a change during a run applies from the next scan on). With
+ * counting enabled, every input line without loop-back shows, in scan s of
+ * a run, bit n of the 32-bit count start + s * step (wrapping) instead of
+ * its input level; port reads (ZQ7_TTL_Getchannel) keep showing the levels.
+ * enabled 0 switches counting off. Returns 0 or -1. */
+KESTRO_SIM_API int32_t kestro_sim_set_digital_count(int32_t card, int32_t enabled, uint32_t start,
+                                                    uint32_t step);
 
 /* ---- Private flash ---------------------------------------------------------
  * 256 bytes per card number, kept for the life of the process (through
@@ -205,6 +216,32 @@ KESTRO_SIM_API int32_t kestro_sim_start_extern(int32_t card, int32_t flags[3]);
  * counter), 2 when ZQ7_ConfigureCounterInputEx set it (values[0..9] = its
  * arguments after the counter), -1 for a bad card or counter. */
 KESTRO_SIM_API int32_t kestro_sim_counter_config(int32_t card, int32_t counter, int32_t values[10]);
+/* ---- Counter inputs ------------------------------------------------------
+ * Each counter's input carries a square wave of `frequency` Hz (power-on 0:
+ * no edges). A capture run counts its rising edges, one at every 1/frequency
+ * seconds after the start, on the scan clock (scan s is taken s / rate
+ * seconds after the start). What a counter-list entry shows in scan s
+ * depends on the counter's mode, as ZQ7_ConfigureCounterInput(Ex) set it:
+ *  - mode 1, frequency measurement: the rising edges of the last complete
+ *    gate period before the scan (periods of 1 / G seconds from the start;
+ *    0 until the first one completes). G is 10 per second, and on module
+ *    type 9 10^a4 per second with a4 = 0..3 from ZQ7_ConfigureCounterInputEx
+ *    (so the count times G is the frequency in Hz);
+ *  - every other mode, and a counter never configured, event counting: the
+ *    preset plus the rising edges since the start, 32-bit, wrapping.
+ * Frequency, preset and mode are taken at ZQ7_AD_Start and hold for the run.
+ * Pattern mode replaces all of it by kestro_sim_pattern_ct. */
+/* Sets the input frequency (finite, 0 or more) of `counter`. Returns 0 or
+ * -1. */
+KESTRO_SIM_API int32_t kestro_sim_set_counter_input(int32_t card, int32_t counter,
+                                                    double frequency);
+/* Sets the value event counting starts from at each start (power-on 0). */
+KESTRO_SIM_API int32_t kestro_sim_set_counter_preset(int32_t card, int32_t counter, uint32_t value);
+/* The value counter-list entry `entry` shows in scan `scan` of the current
+ * (or last) run outside pattern mode, 0..4294967295; -1 for a bad card or
+ * an entry the run's counter list lacks. */
+KESTRO_SIM_API int64_t kestro_sim_counter_value(int32_t card, int32_t entry, uint64_t scan);
+
 /* Module number of a short name ("hispeed"), or -1 when unknown. */
 KESTRO_SIM_API int32_t kestro_sim_module_from_name(const char* name);
 

@@ -220,26 +220,46 @@ void FillCounters(const SimCard& card, std::uint32_t* out, std::uint64_t first,
       for (std::int32_t e = 0; e < width; ++e)
         out[e] = PatternCt(scan, static_cast<std::uint32_t>(e));
     } else {
-      const double seconds = ScanSeconds(c, scan);
       for (std::int32_t e = 0; e < width; ++e) {
-        out[e] = CounterCaptureValue(card, card.ct_list.entries[e], scan, seconds);
+        out[e] = CounterCaptureValue(c.counters[card.ct_list.entries[e]], scan, c.rate);
       }
     }
   }
 }
 
-// The lines' levels are sampled once per fetch.
+// Each scan shows the lines as they stood when it was taken: the newest
+// epoch begun by then.
 void FillDigital(const SimCard& card, std::uint16_t* out, std::uint64_t first, std::int64_t scans) {
   const Capture& c = card.capture;
   const std::int32_t width = c.din.width;
-  std::uint16_t words[kDinGroupLimit];
-  for (std::int32_t w = 0; w < width; ++w) words[w] = DigitalCaptureWord(card, c.din_groups[w]);
+  std::int32_t e = 0;
   for (std::int64_t i = 0; i < scans; ++i, out += width) {
     const std::uint64_t scan = first + static_cast<std::uint64_t>(i);
+    if (c.pattern) {
+      for (std::int32_t w = 0; w < width; ++w) {
+        out[w] = PatternDin(scan, static_cast<std::uint32_t>(w));
+      }
+      continue;
+    }
+    while (e + 1 < c.din_epoch_count && c.din_epochs[e + 1].from <= scan) ++e;
+    const DinEpoch& epoch = c.din_epochs[e];
+    const std::uint64_t count =
+        static_cast<std::uint32_t>(epoch.start + static_cast<std::uint32_t>(scan) * epoch.step);
     for (std::int32_t w = 0; w < width; ++w) {
-      out[w] = c.pattern ? PatternDin(scan, static_cast<std::uint32_t>(w)) : words[w];
+      const std::int32_t g = c.din_groups[w];
+      out[w] =
+          static_cast<std::uint16_t>(epoch.fixed[g] | ((count >> (16 * g)) & epoch.counted[g]));
     }
   }
+}
+
+// Forgets the line states that no scan still to be fetched needs.
+void DropPastEpochs(Capture& c) {
+  std::int32_t past = 0;
+  while (past + 1 < c.din_epoch_count && c.din_epochs[past + 1].from <= c.fetched) ++past;
+  if (past == 0) return;
+  std::copy(c.din_epochs + past, c.din_epochs + c.din_epoch_count, c.din_epochs);
+  c.din_epoch_count -= past;
 }
 
 // Moves `count` scans from on-board memory into the three FIFOs.
@@ -263,6 +283,7 @@ void Fetch(SimCard& card, std::int64_t count) {
     c.fifo_lost += static_cast<std::uint64_t>(dropped);
     c.loss_pending = true;
   }
+  DropPastEpochs(c);
 }
 
 // Empties on-board memory and the FIFOs.
@@ -295,6 +316,29 @@ bool ListFitsInputMode(const SimCard& card) {
 }
 
 }  // namespace
+
+// A change of the lines applies from the next scan on: the scans due by now
+// keep the state they were taken with. Before the first start there is no
+// run to record it for; the start takes the lines as they stand.
+void NoteDigitalChange(SimCard& card) {
+  Capture& c = card.capture;
+  if (c.din_epoch_count == 0) return;
+  Advance(card);
+  DinEpoch epoch = DigitalEpoch(card);
+  epoch.from = c.produced;
+  DinEpoch& newest = c.din_epochs[c.din_epoch_count - 1];
+  if (newest.from == epoch.from) {
+    newest = epoch;  // no scan was taken with the state it replaces
+    return;
+  }
+  DropPastEpochs(c);
+  if (c.din_epoch_count == kDinEpochs) {
+    // Full: the oldest state goes, and its scans take the next one.
+    std::copy(c.din_epochs + 1, c.din_epochs + kDinEpochs, c.din_epochs);
+    --c.din_epoch_count;
+  }
+  c.din_epochs[c.din_epoch_count++] = epoch;
+}
 
 namespace drv {
 
@@ -353,6 +397,11 @@ std::int32_t ZQ7_AD_Start(std::int32_t card) {
   c.fifo_lost = 0;
   c.loss_pending = false;
   const std::int32_t groups = ListedGroups(s, c.din_groups);
+  for (int counter = 0; counter < kMaxCounters; ++counter) {
+    c.counters[counter] = CounterForRun(s, counter);
+  }
+  c.din_epochs[0] = DigitalEpoch(s);
+  c.din_epoch_count = 1;
   const bool analog = Prepare(c.ad, s.ad_list_length, c.fifo_scans);
   const bool counters = Prepare(c.ct, s.ct_list.length, c.fifo_scans);
   const bool digital = Prepare(c.din, groups, c.fifo_scans);

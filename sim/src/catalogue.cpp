@@ -44,6 +44,8 @@ constexpr ModuleModel kCatalogue[KESTRO_SIM_MODULE_COUNT] = {
    "KESTRO USB-AD16f DI8", "SN 02-004713", "Quorvex Simulation Laboratory", 4713},
   {"absent",    0,  false, false, 0,  0,    0, 0,    0, 0,  0,  0,  0,     0x00, 0x00,
    "", "", "", 0},
+  {"digital",   2,  true,  false, 8,  200,  2, 32,   4, 32, 32, 0,  1024,  0x02, 0x01,
+   "KESTRO USB-DIO32", "SN 02-007321", "Quorvex Simulation Laboratory", 7321},
 };
 // clang-format on
 

@@ -1,8 +1,11 @@
-// Counter inputs: configuration and the counter channel list. The counter
-// FIFO belongs to clocked capture (acquisition.cpp).
+// Counter inputs: configuration, the counter channel list and counting. The
+// counter FIFO belongs to clocked capture (acquisition.cpp).
 //
-// Configurations and the list are recorded and checked; counting itself is
-// not modelled yet, so captured counter values are 0.
+// Each counter's input carries a square wave of a set frequency; a run
+// counts its rising edges on the scan clock, as events since the start or,
+// in mode 1, per gate period (a frequency measurement).
+#include <cmath>
+
 #include "entries.h"
 #include "sim_card.h"
 
@@ -13,12 +16,51 @@ bool ValidCounter(const CardAccess& access, std::int32_t counter) {
   return access && counter >= 0 && counter < access.model().counters;
 }
 
+constexpr std::int32_t kFrequencyMode = 1;
+constexpr std::uint32_t kDecadeModuleType = 9;
+// Position of argument 4, the decade of a gate, in a recorded
+// ZQ7_ConfigureCounterInputEx configuration.
+constexpr int kExDecadeValue = 5;
+
+// The rising edges within the first `time` / `per_second` seconds of the
+// input, kept to 32 bits. Both come from whole numbers (scans and rate,
+// gates, Hz), so the one rounded division leaves the floor exact.
+std::uint32_t Edges(double time, double frequency, double per_second) {
+  return static_cast<std::uint32_t>(
+      std::fmod(std::floor(time * frequency / per_second), 4294967296.0));
+}
+
 }  // namespace
 
-// Counting is not modelled yet: every counter holds 0. This is where the
-// count of a configured counter up to `seconds` will come from.
-std::uint32_t CounterCaptureValue(const SimCard&, int, std::uint64_t, double) {
-  return 0;
+CounterRun CounterForRun(const SimCard& card, int counter) {
+  CounterRun run;
+  if (counter < 0 || counter >= kMaxCounters) return run;
+  run.frequency = card.counter_frequency[counter];
+  run.preset = card.counter_preset[counter];
+  const CounterConfig& config = card.counters[counter];
+  if (config.source != 0 && config.values[0] == kFrequencyMode) {
+    run.gates_per_second = 10;
+    const std::int32_t decade = config.values[kExDecadeValue];
+    if (config.source == 2 && card.model->type == kDecadeModuleType && decade >= 0 && decade <= 3) {
+      constexpr std::int32_t kGates[4] = {1, 10, 100, 1000};
+      run.gates_per_second = kGates[decade];
+    }
+  }
+  return run;
+}
+
+std::uint32_t CounterCaptureValue(const CounterRun& counter, std::uint64_t scan, double rate) {
+  const auto s = static_cast<double>(scan);
+  const bool edges = counter.frequency > 0.0 && rate > 0.0;
+  if (counter.gates_per_second == 0) {
+    return counter.preset + (edges ? Edges(s, counter.frequency, rate) : 0u);
+  }
+  if (!edges) return 0;
+  const double per_second = counter.gates_per_second;
+  const double gates = std::floor(s * per_second / rate);  // complete gates
+  if (gates < 1.0) return 0;
+  return Edges(gates, counter.frequency, per_second) -
+         Edges(gates - 1.0, counter.frequency, per_second);
 }
 
 namespace drv {
@@ -59,6 +101,31 @@ std::int32_t ZQ7_CT_GetData(std::int32_t card, std::int32_t* count, std::uint32_
 }  // namespace ksim
 
 extern "C" {
+
+KESTRO_SIM_API int32_t kestro_sim_set_counter_input(int32_t card, int32_t counter,
+                                                    double frequency) {
+  ksim::CardAccess access(card, ksim::CardAccess::kAnyModule);
+  if (!ksim::ValidCounter(access, counter) || !(frequency >= 0.0) || !std::isfinite(frequency)) {
+    return -1;
+  }
+  access->counter_frequency[counter] = frequency;
+  return 0;
+}
+
+KESTRO_SIM_API int32_t kestro_sim_set_counter_preset(int32_t card, int32_t counter,
+                                                     uint32_t value) {
+  ksim::CardAccess access(card, ksim::CardAccess::kAnyModule);
+  if (!ksim::ValidCounter(access, counter)) return -1;
+  access->counter_preset[counter] = value;
+  return 0;
+}
+
+KESTRO_SIM_API int64_t kestro_sim_counter_value(int32_t card, int32_t entry, uint64_t scan) {
+  ksim::CardAccess access(card, ksim::CardAccess::kAnyModule);
+  if (!access || entry < 0 || entry >= access->capture.ct.width) return -1;
+  const ksim::Capture& c = access->capture;
+  return ksim::CounterCaptureValue(c.counters[access->ct_list.entries[entry]], scan, c.rate);
+}
 
 KESTRO_SIM_API int32_t kestro_sim_counter_config(int32_t card, int32_t counter,
                                                  int32_t values[10]) {

@@ -40,14 +40,24 @@ std::uint32_t LineLevel(const SimCard& card, int line) {
 }
 
 // Captured lines show the levels a port read would show, without the
-// dedicated input bits; lines the module lacks read 0.
-std::uint16_t DigitalCaptureWord(const SimCard& card, int group) {
-  std::uint32_t word = 0;
-  for (int bit = 0; bit < kGroupLines; ++bit) {
-    const int line = group * kGroupLines + bit;
-    if (line < card.model->lines) word |= LineLevel(card, line) << bit;
+// dedicated input bits, except that input lines without loop-back follow
+// the count while counting is on; lines the module lacks read 0.
+DinEpoch DigitalEpoch(const SimCard& card) {
+  DinEpoch epoch;
+  epoch.start = card.din_count_start;
+  epoch.step = card.din_count_step;
+  for (int line = 0; line < card.model->lines; ++line) {
+    const int group = line / kGroupLines;
+    const auto bit = static_cast<std::uint16_t>(1u << (line % kGroupLines));
+    const bool counted =
+        card.din_count && (card.outputs & Bit(line)) == 0 && card.loop_source[line] < 0;
+    if (counted) {
+      epoch.counted[group] |= bit;
+    } else if (LineLevel(card, line) != 0) {
+      epoch.fixed[group] |= bit;
+    }
   }
-  return static_cast<std::uint16_t>(word);
+  return epoch;
 }
 
 namespace drv {
@@ -72,6 +82,7 @@ std::int32_t ZQ7_TTL_SetDirection(std::int32_t card, std::int32_t line, std::int
   } else {
     access->outputs &= ~Bit(line);
   }
+  NoteDigitalChange(*access);
   return 0;
 }
 
@@ -100,6 +111,7 @@ std::int32_t ZQ7_TTL_PutChannel(std::int32_t card, std::int32_t line, std::uint3
   const int shift = group * kGroupLines;
   const std::uint32_t mask = GroupMask(*access, group) << shift;
   access->latches = (access->latches & ~mask) | ((word << shift) & mask);
+  NoteDigitalChange(*access);
   return 0;
 }
 
@@ -131,6 +143,7 @@ KESTRO_SIM_API int32_t kestro_sim_set_digital_input(int32_t card, int32_t line, 
   } else {
     access->input_levels &= ~ksim::Bit(line);
   }
+  ksim::NoteDigitalChange(*access);
   return 0;
 }
 
@@ -141,6 +154,7 @@ KESTRO_SIM_API int32_t kestro_sim_set_digital_input_word(int32_t card, int32_t g
   const int shift = group * ksim::kGroupLines;
   const std::uint32_t mask = ksim::GroupMask(*access, group) << shift;
   access->input_levels = (access->input_levels & ~mask) | ((word << shift) & mask);
+  ksim::NoteDigitalChange(*access);
   return 0;
 }
 
@@ -150,6 +164,18 @@ KESTRO_SIM_API int32_t kestro_sim_set_digital_loopback(int32_t card, int32_t lin
     return -1;
   }
   access->loop_source[line] = static_cast<std::int8_t>(source);
+  ksim::NoteDigitalChange(*access);
+  return 0;
+}
+
+KESTRO_SIM_API int32_t kestro_sim_set_digital_count(int32_t card, int32_t enabled, uint32_t start,
+                                                    uint32_t step) {
+  CardAccess access(card, CardAccess::kAnyModule);
+  if (!access) return -1;
+  access->din_count = enabled != 0;
+  access->din_count_start = start;
+  access->din_count_step = step;
+  ksim::NoteDigitalChange(*access);
   return 0;
 }
 

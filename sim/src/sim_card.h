@@ -100,6 +100,28 @@ inline constexpr std::int64_t kBoardScans = 65536;         // on-board memory at
 inline constexpr std::int64_t kFifoScans = 1 << 20;        // FIFO bound at power-on
 inline constexpr std::int64_t kFifoValueLimit = 16 << 20;  // elements one FIFO may hold
 inline constexpr int kDinGroupLimit = kMaxLines / 16 + 1;  // 16-line groups a scan can carry
+inline constexpr int kDinEpochs = 64;                      // line states kept per run
+
+// The state of the digital lines from scan `from` of a run on: per group,
+// the bits that hold a level and the bits that follow the count
+// start + scan * step (32-bit). A change of the lines during a run opens a
+// new epoch at the next scan; a scan takes the newest epoch begun by then.
+struct DinEpoch {
+  std::uint64_t from = 0;
+  std::uint16_t fixed[kDinGroupLimit] = {};
+  std::uint16_t counted[kDinGroupLimit] = {};
+  std::uint32_t start = 0;
+  std::uint32_t step = 0;
+};
+
+// A counter as a run sees it, fixed at the start: the frequency of its
+// input, the value event counting starts from, and the gates per second of a
+// frequency measurement (0: event counting).
+struct CounterRun {
+  double frequency = 0.0;
+  std::uint32_t preset = 0;
+  std::int32_t gates_per_second = 0;
+};
 
 // One driver FIFO: whole scans of `width` elements in a ring of `capacity`
 // scans. A FIFO whose list was empty at the start (width 0) stays empty.
@@ -125,6 +147,11 @@ struct Capture {
   double start_seconds = 0.0;                    // the card's time base at scan 0
   double rate = 0.0;                             // scans per second
   std::int32_t din_groups[kDinGroupLimit] = {};  // group of each digital word, ascending
+  CounterRun counters[kMaxCounters];
+  // Line states of the run, oldest first; those that no unfetched scan
+  // needs any more are dropped at each fetch.
+  DinEpoch din_epochs[kDinEpochs];
+  std::int32_t din_epoch_count = 0;
 
   // Progress: scans [fetched, produced) wait in on-board memory.
   std::uint64_t produced = 0;
@@ -214,11 +241,18 @@ struct SimCard {
   std::int8_t loop_source[kMaxLines] = {};
   ShortList ttl_list;
   bool din_running = false;
+  // Counting stimulus of the captured input lines (kestro_sim_set_digital_count).
+  bool din_count = false;
+  std::uint32_t din_count_start = 0;
+  std::uint32_t din_count_step = 0;
 
   // Counters.
   CounterConfig counters[kMaxCounters];
   ShortList ct_list;
   bool ct_running = false;
+  // What each counter's input carries (kestro_sim_set_counter_input, _preset).
+  double counter_frequency[kMaxCounters] = {};
+  std::uint32_t counter_preset[kMaxCounters] = {};
 
   Capture capture;
   Output da_out;
@@ -275,12 +309,16 @@ std::int32_t DeliverNothing(const CardAccess& access, std::int32_t* count, std::
 // Whether channel `channel` converts the same code at every moment (DC and
 // looped-back inputs), so a block of scans can share one conversion.
 bool ChannelIsSteady(const SimCard& card, int channel);
-// What capture records for the other kinds of entry. Hooks for the counting
-// and digital models: a counter-list entry's value in scan `scan` taken at
-// `seconds`, and the port word of 16-line group `group` (line 16g+b in bit b).
-std::uint32_t CounterCaptureValue(const SimCard& card, int counter, std::uint64_t scan,
-                                  double seconds);
-std::uint16_t DigitalCaptureWord(const SimCard& card, int group);
+// What capture records for the other kinds of entry. Counting: the counter
+// as a run sees it (configuration, input, preset), and its value in scan
+// `scan` of a run at `rate` scans per second (counters.cpp). Digital: the
+// lines' state as it stands now, for the scans from now on (digital.cpp);
+// NoteDigitalChange records it after every change of the lines, so that
+// scans taken before it keep the earlier state (acquisition.cpp).
+CounterRun CounterForRun(const SimCard& card, int counter);
+std::uint32_t CounterCaptureValue(const CounterRun& counter, std::uint64_t scan, double rate);
+DinEpoch DigitalEpoch(const SimCard& card);
+void NoteDigitalChange(SimCard& card);
 
 // Brings the card's output up to its clock, and stops it (ZQ7_DA_Stop,
 // closing the handle).

@@ -147,7 +147,7 @@ TEST_F(SimCapture, NormalModeSamplesTheSignalsAtEachScansMoment) {
     EXPECT_EQ(codes[i * 3], kestro_sim_signal_code(0, 5, kestro_sim_scan_time(0, i))) << i;
     EXPECT_EQ(codes[i * 3 + 1], 40960);
     EXPECT_EQ(codes[i * 3 + 2], 12345);
-    EXPECT_EQ(counts[i], 0u);  // counting is not modelled yet
+    EXPECT_EQ(counts[i], 0u);  // no edges at the input of counter 0
     EXPECT_EQ(words[i], 0x0A51);
   }
   EXPECT_NE(codes[0], codes[3 * 8]);  // the sine moved

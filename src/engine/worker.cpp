@@ -26,6 +26,10 @@ bool AcquisitionHalf(std::int32_t card, CardState& c) {
   }
   MutexGuard lock(c.AdMutex, "AdThread", c.AdRunState);
   if (!lock.owned()) return Retry(c.AdMutex);
+  // A stop may have had the mutex meanwhile: it switches the half off under
+  // it and frees the staging buffers once it has let go, without waiting for
+  // an acknowledgement when the latch is set. The next pass acknowledges.
+  if (c.AdRunState.load() < 1) return true;
 
   const std::int32_t per_poll = c.ValuesPerPoll.load();
   std::int32_t count = per_poll;
@@ -35,12 +39,14 @@ bool AcquisitionHalf(std::int32_t card, CardState& c) {
   }
   // The counter read runs whether or not the fetch failed. Without staging
   // buffers (before FinalInit, after a stop), or with more counters listed
-  // than FinalInit sized the buffer for, there is nowhere to put it.
+  // than FinalInit sized the buffer for, there is nowhere to put it. A poll
+  // of 0 scans (no rate set) asks the driver all the same and changes no
+  // value.
   std::uint32_t* const buffer = c.CtBuffer;
   const std::int32_t counters = c.CtChannelCount.load();
-  if (c.CtPollEnable.load() == 1 && buffer != nullptr && per_poll > 0 &&
+  if (c.CtPollEnable.load() == 1 && buffer != nullptr && per_poll >= 0 &&
       per_poll <= kStagingScans && counters <= c.CtBufferEntries) {
-    if (drv::ZQ7_CT_GetDataFromFifo(card, per_poll, buffer) == 0) {
+    if (drv::ZQ7_CT_GetDataFromFifo(card, per_poll, buffer) == 0 && per_poll > 0) {
       const std::uint32_t* last = buffer + static_cast<std::size_t>(per_poll - 1) * counters;
       for (std::int32_t k = 0; k < counters && k < kCounterSlots; ++k) {
         const auto scale = static_cast<std::uint32_t>(c.CounterScale[k].load());

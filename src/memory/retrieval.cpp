@@ -40,7 +40,9 @@ std::int32_t CountBlock(std::int32_t card, std::int32_t value_count, std::int32_
   if (room == 0) return 0;  // before FinalInit or after a stop
   std::int32_t n = value_count;
   n = DecideScans(WaitingScans(card, labels.status), &n, mode, room);
-  c.MemValuesFetched += n;
+  // A 32-bit count that wraps after 2^31 values per channel, never overflows.
+  c.MemValuesFetched = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.MemValuesFetched) +
+                                                 static_cast<std::uint32_t>(n));
   return n;
 }
 
