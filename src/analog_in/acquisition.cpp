@@ -21,6 +21,17 @@ std::int32_t StartAcquisitionExtern(std::int32_t card, std::int32_t flag1, std::
   return StartAcquisition(card);
 }
 
+std::int32_t StartWithStartFlags(std::int32_t card, std::int32_t flag1, std::int32_t flag2,
+                                 std::int32_t flag3) {
+  CardState& c = g_cards[card];
+  if (Latched(c)) return kFailure;
+  for (const std::int32_t flag : {flag1, flag2, flag3}) {
+    if (flag != 0 && flag != 1) return Refuse(c);
+  }
+  if (c.AdRunState > 0) return kOk;
+  return StartAcquisitionExtern(card, flag1, flag2, flag3);
+}
+
 void StopAcquisition(std::int32_t card, StopWait wait) {
   CardState& c = g_cards[card];
   // Whether the worker is out of its acquisition half for good, so that the

@@ -23,6 +23,12 @@ enum class StopWait {
   kAcknowledgementOnly,     // the memory-measurement stops
 };
 
+// The start with external start flags of the analog and digital sides,
+// after their trace line: latch, flags 0 or 1 (else refused), nothing to do
+// while running, then StartAcquisitionExtern.
+std::int32_t StartWithStartFlags(std::int32_t card, std::int32_t flag1, std::int32_t flag2,
+                                 std::int32_t flag3);
+
 // Stops a running acquisition: under AdMutex (label "AdStop") switch the
 // worker's acquisition half off and wait for its acknowledgement, stop the
 // module, then release the staging buffers.

@@ -16,14 +16,7 @@ int32_t QVX_CALL StartADCapture(void) {
 
 int32_t QVX_CALL StartADCaptureEx(int32_t flag1, int32_t flag2, int32_t flag3) {
   Trace("begin StartADCaptureEx (%d, %d, %d)", flag1, flag2, flag3);
-  const std::int32_t card = CurrentCardNumber();
-  CardState& c = g_cards[card];
-  if (Latched(c)) return kFailure;
-  for (const std::int32_t flag : {flag1, flag2, flag3}) {
-    if (flag != 0 && flag != 1) return Refuse(c);
-  }
-  if (c.AdRunState > 0) return kOk;
-  return StartAcquisitionExtern(card, flag1, flag2, flag3);
+  return StartWithStartFlags(CurrentCardNumber(), flag1, flag2, flag3);
 }
 
 int32_t QVX_CALL StopADCapture(void) {

@@ -42,13 +42,8 @@ std::int32_t ReadCounterBlock(std::uint32_t* destination, std::int32_t* count, s
     *count = 0;
     return kOk;
   }
-  std::int32_t available = -1;
-  {
-    MutexGuard lock(c.AdMutex, "CtGetSamples_1");
-    if (lock.owned()) available = drv::ZQ7_CT_GetFifoStatus(card);
-  }
-  DrainAutoAnalog(card, "CtGetSamples_2");
-  const std::int32_t n = DecideScans(available, count, mode, room);
+  const std::int32_t n = ScansOfSideFifo(card, &drv::ZQ7_CT_GetFifoStatus, "CtGetSamples_1",
+                                         "CtGetSamples_2", count, mode, room);
   if (n == 0) return kOk;
   // The worker fills the same buffer while counter reading is on, so the
   // mutex is kept until the values are copied out.

@@ -65,14 +65,7 @@ int32_t QVX_CALL StartDINCapture(void) {
 
 int32_t QVX_CALL StartDINCaptureEx(int32_t flag1, int32_t flag2, int32_t flag3) {
   Trace("begin StartDINCaptureEx (%d, %d, %d)", flag1, flag2, flag3);
-  const std::int32_t card = CurrentCardNumber();
-  CardState& c = g_cards[card];
-  if (Latched(c)) return kFailure;
-  for (const std::int32_t flag : {flag1, flag2, flag3}) {
-    if (flag != 0 && flag != 1) return Refuse(c);
-  }
-  if (c.AdRunState > 0) return kOk;
-  return StartAcquisitionExtern(card, flag1, flag2, flag3);
+  return StartWithStartFlags(CurrentCardNumber(), flag1, flag2, flag3);
 }
 
 int32_t QVX_CALL StopDINCapture(void) {
@@ -91,13 +84,8 @@ int32_t QVX_CALL DIN_GetScaledData(uint32_t* destination, int32_t* count, int32_
     *count = 0;
     return kOk;
   }
-  std::int32_t available = -1;
-  {
-    MutexGuard lock(c.AdMutex, "DinGetSamples_1");
-    if (lock.owned()) available = drv::ZQ7_DIN_GetFifoStatus(card);
-  }
-  DrainAutoAnalog(card, "DinGetSamples_2");
-  const std::int32_t n = DecideScans(available, count, mode, room);
+  const std::int32_t n = ScansOfSideFifo(card, &drv::ZQ7_DIN_GetFifoStatus, "DinGetSamples_1",
+                                         "DinGetSamples_2", count, mode, room);
   if (n == 0) return kOk;
   {
     MutexGuard lock(c.AdMutex, "DinGetSamples_3");

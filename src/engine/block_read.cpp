@@ -29,6 +29,18 @@ std::int32_t DecideScans(std::int32_t available, std::int32_t* count, std::int32
   return n;
 }
 
+std::int32_t ScansOfSideFifo(std::int32_t card, std::int32_t (*status)(std::int32_t),
+                             const char* status_label, const char* drain_label, std::int32_t* count,
+                             std::int32_t mode, std::int32_t room) {
+  std::int32_t available = -1;
+  {
+    MutexGuard lock(g_cards[card].AdMutex, status_label);
+    if (lock.owned()) available = status(card);
+  }
+  DrainAutoAnalog(card, drain_label);
+  return DecideScans(available, count, mode, room);
+}
+
 void DrainAutoAnalog(std::int32_t card, const char* label) {
   CardState& c = g_cards[card];
   const std::int32_t room = StagingScansFor(c.AdBufferEntries, c.AdChannelCount);

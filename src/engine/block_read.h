@@ -16,6 +16,14 @@ namespace qvx {
 std::int32_t DecideScans(std::int32_t available, std::int32_t* count, std::int32_t mode,
                          std::int32_t room);
 
+// The opening of the digital-input and counter block reads: asks `status`
+// (the FIFO's count of waiting scans) under AdMutex with `status_label`,
+// drains the automatic analog input with `drain_label`, and decides the
+// scans to read as DecideScans does.
+std::int32_t ScansOfSideFifo(std::int32_t card, std::int32_t (*status)(std::int32_t),
+                             const char* status_label, const char* drain_label, std::int32_t* count,
+                             std::int32_t mode, std::int32_t room);
+
 // Reads and discards the analog input that FinalInit added by itself, so
 // that its FIFO does not fill while only digital or counter data is read.
 // At most one staging buffer (10000 scans) per call.
