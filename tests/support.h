@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <thread>
@@ -45,6 +46,41 @@ inline bool WaitFor(const std::function<bool()>& done,
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
+}
+
+// The address of `pointer` as trace lines print it: a 32-bit integer.
+inline std::string Address(const void* pointer) {
+  return std::to_string(static_cast<int>(reinterpret_cast<std::intptr_t>(pointer)));
+}
+
+// The volts of a 16-bit code at a range factor, by the plain formula.
+inline double Volts(uint32_t code, double factor) {
+  return (code / 3276.8 - 10.0) * factor;
+}
+
+// Opens `card` in pattern mode with analog inputs 0..inputs-1 (range codes
+// 0, 1, 2, 3, 0, ...) at `rate`, and runs FinalInit; on the manual clock
+// when `manual`.
+inline void OpenInputs(int32_t card, int inputs, int32_t rate, bool manual = false) {
+  if (manual) {
+    ASSERT_EQ(kestro_sim_set_clock(card, KESTRO_SIM_CLOCK_MANUAL), 0);
+  }
+  ASSERT_EQ(kestro_sim_set_pattern(card, 1), 0);
+  ASSERT_EQ(OpenCard(card), QVX_OK);
+  for (int k = 0; k < inputs; ++k) ASSERT_EQ(Add_AD_Channel_to_ScanList(k, 0, k % 4, 0), QVX_OK);
+  ASSERT_EQ(SetADFrequency(rate), QVX_OK);
+  ASSERT_EQ(FinalInit(), QVX_OK);
+}
+
+// On the manual clock: takes `scans` more scans on `card` and waits until
+// the worker has fetched them all.
+inline void Take(int32_t card, int64_t scans) {
+  ASSERT_EQ(kestro_sim_advance(card, scans), 0);
+  ASSERT_TRUE(WaitFor([card] {
+    kestro_sim_capture_status status{};
+    kestro_sim_capture(card, &status);
+    return status.board_scans == 0;
+  }));
 }
 
 #if defined(QVX_SANITIZED)

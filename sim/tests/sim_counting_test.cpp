@@ -1,27 +1,16 @@
-// Tests of the simulated module's counter inputs and captured digital
-// inputs, on the manual clock: counting modes, presets, and line states
-// that hold from the scan after each change.
+// Tests of the simulated module's counter inputs on the manual clock:
+// counting modes and presets.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
-#include "frame/driver_api.h"
-#include "kestro_sim.h"
-
-extern "C" {
-#define DECLARE_ENTRY(required, result, name, params, args, missing) result KESTRO_CALL name params;
-QVX_DRIVER_ENTRIES(DECLARE_ENTRY)
-#undef DECLARE_ENTRY
-}
+#include "sim_test_support.h"
 
 namespace {
 
-class SimCounting : public ::testing::Test {
+class SimCounting : public SimFixture {
  protected:
-  void SetUp() override { kestro_sim_reset(); }
-  void TearDown() override { kestro_sim_reset(); }
-
   // Starts card `card` at `rate` on the manual clock with analog input 0 and
   // the lists already given, takes `scans` scans and fetches them all.
   static void Run(int32_t card, double rate, int64_t scans) {
@@ -77,82 +66,6 @@ TEST_F(SimCounting, CountersCountEventsOrEdgesPerGateByTheirMode) {
   EXPECT_EQ(kestro_sim_set_counter_input(0, 4, 1.0), -1);  // the standard module has 4
   EXPECT_EQ(kestro_sim_set_counter_input(0, 0, -1.0), -1);
   EXPECT_EQ(kestro_sim_set_counter_preset(16, 0, 1), -1);
-}
-
-// On module type 9 argument 4 of the configuration picks the gate: 1 s,
-// 0.1 s, 0.01 s or 1 ms; elsewhere a measurement always gates 0.1 s.
-TEST_F(SimCounting, TheGateFollowsTheDecadeOnlyOnTheCounterModule) {
-  ASSERT_EQ(kestro_sim_set_module(1, KESTRO_SIM_COUNTER), 0);
-  for (int32_t decade = 0; decade < 4; ++decade) {
-    ASSERT_EQ(kestro_sim_set_counter_input(1, decade, 20000.0), 0);
-    ASSERT_EQ(ZQ7_ConfigureCounterInputEx(1, decade, 1, 0, 0, 0, 0, decade, 0, 0, 0, 0), 0);
-    ASSERT_EQ(ZQ7_CT_AddChannelList(1, decade), 0);
-  }
-  Run(1, 10000.0, 10001);
-  const uint32_t edges_per_gate[4] = {20000, 2000, 200, 20};
-  for (int32_t e = 0; e < 4; ++e) {
-    EXPECT_EQ(kestro_sim_counter_value(1, e, 10000), edges_per_gate[e]) << e;
-    EXPECT_EQ(kestro_sim_counter_value(1, e, 10), e == 3 ? 20 : 0) << e;  // the first 1 ms gate
-  }
-  ASSERT_EQ(ZQ7_AD_Stop(1), 0);
-  // The older configuration entry has no decade.
-  ASSERT_EQ(ZQ7_ConfigureCounterInput(1, 3, 1, 0, 3, 0, 0, 0, 0, 0), 0);
-  ASSERT_EQ(ZQ7_AD_Start(1), 0);
-  Take(1, 1001);
-  EXPECT_EQ(kestro_sim_counter_value(1, 3, 1000), 2000);
-}
-
-// The digital module's 32 lines in scans of two words: input lines follow
-// the count, outputs their latch, a looped-back input its source; a change
-// holds from the next scan on, and scans taken before it keep the old state.
-TEST_F(SimCounting, CapturedLinesFollowTheCountAndEachChangeFromTheNextScan) {
-  ASSERT_EQ(kestro_sim_set_module(2, KESTRO_SIM_DIGITAL), 0);
-  EXPECT_EQ(ZQ7_GetNumOfTTLIn(2), 32);
-  ASSERT_EQ(kestro_sim_set_digital_count(2, 1, 0x0001FFF0u, 3), 0);
-  ASSERT_EQ(ZQ7_TTL_AddChannelList(2, 31), 0);
-  ASSERT_EQ(ZQ7_TTL_AddChannelList(2, 0), 0);
-  Run(2, 1000.0, 10);
-  ASSERT_EQ(ZQ7_TTL_SetDirection(2, 4, 1), 0);  // line 4: an output, latch 1
-  ASSERT_EQ(ZQ7_TTL_PutChannel(2, 4, 0x0010), 0);
-  ASSERT_EQ(kestro_sim_set_digital_loopback(2, 20, 4), 0);
-  Take(2, 5);
-  ASSERT_EQ(kestro_sim_set_digital_count(2, 0, 0, 0), 0);
-  ASSERT_EQ(kestro_sim_set_digital_input_word(2, 1, 0x8001), 0);
-  ASSERT_EQ(kestro_sim_advance(2, 5), 0);
-  ASSERT_EQ(kestro_sim_set_digital_input_word(2, 1, 0x0002), 0);  // scans 20.. only
-  Take(2, 5);  // scans 15..24, all fetched after the last change
-
-  uint16_t words[2 * 25];
-  ASSERT_EQ(ZQ7_DIN_GetDataFromFifo(2, 25, words), 0);
-  for (uint32_t s = 0; s < 25; ++s) {
-    const uint32_t count = 0x0001FFF0u + 3 * s;
-    uint32_t low = count & 0xFFFF;
-    uint32_t high = count >> 16;
-    if (s >= 10) {
-      low |= 0x10u;   // line 4 shows its latch
-      high |= 0x10u;  // line 20 loops back line 4
-    }
-    if (s >= 15) low = 0x10, high = 0x8011;  // counting off: input levels
-    if (s >= 20) high = 0x0012;
-    EXPECT_EQ(words[s * 2], low) << s;
-    EXPECT_EQ(words[s * 2 + 1], high) << s;
-  }
-  // Port reads keep showing the levels.
-  EXPECT_EQ(ZQ7_TTL_Getchannel(2, 16), 0x0012u);
-}
-
-// Without counting a 24-line module's second group has 8 lines, and a scan
-// shows the levels as they stood when it was taken.
-TEST_F(SimCounting, LevelsOfAShortGroupAreMaskedAndKeptPerScan) {
-  ASSERT_EQ(ZQ7_TTL_AddChannelList(0, 17), 0);
-  ASSERT_EQ(kestro_sim_set_digital_input_word(0, 1, 0xFFFF), 0);
-  Run(0, 1000.0, 3);
-  ASSERT_EQ(kestro_sim_set_digital_input(0, 16, 0), 0);
-  Take(0, 2);
-  uint16_t words[5];
-  ASSERT_EQ(ZQ7_DIN_GetDataFromFifo(0, 5, words), 0);
-  EXPECT_EQ(std::vector<uint16_t>(words, words + 5),
-            (std::vector<uint16_t>{0xFF, 0xFF, 0xFF, 0xFE, 0xFE}));
 }
 
 }  // namespace

@@ -1,17 +1,10 @@
-// The simulated module's clocked output, on its manual clock: queue room,
-// consumption in whole frames, the record, loop-back and underruns.
+// The simulated module's clocked output, on its manual clock: consumption in
+// whole frames, the record, loop-back and underruns.
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "frame/driver_api.h"
-#include "kestro_sim.h"
-
-extern "C" {
-#define DECLARE_ENTRY(required, result, name, params, args, missing) result KESTRO_CALL name params;
-QVX_DRIVER_ENTRIES(DECLARE_ENTRY)
-#undef DECLARE_ENTRY
-}
+#include "sim_test_support.h"
 
 namespace {
 
@@ -43,19 +36,6 @@ class SimOutput : public ::testing::Test {
     return codes;
   }
 };
-
-TEST_F(SimOutput, QueueRoomLimitsTransfers) {
-  kestro_sim_set_module(1, KESTRO_SIM_HISPEED);
-  EXPECT_EQ(ZQ7_DA_GetStatus(1).word[1], 4096);
-  const std::vector<uint16_t> codes = Codes(0, 1025);
-  EXPECT_EQ(ZQ7_DA_PutData(0, codes.data(), 1025), -1);
-  EXPECT_EQ(ZQ7_DA_PutData(0, codes.data(), 1000), 0);
-  EXPECT_EQ(ZQ7_DA_PutData(0, codes.data(), 25), -1);
-  const qvx::KestroDaStatus status = ZQ7_DA_GetStatus(0);
-  EXPECT_EQ(status.word[0] * 100 + status.word[1], 24);  // not started, 24 codes of room
-  EXPECT_EQ(kestro_sim_set_da_queue(0, 900), 0);         // below what waits: no room
-  EXPECT_EQ(ZQ7_DA_GetStatus(0).word[1], 0);
-}
 
 TEST_F(SimOutput, FramesLeaveInOrderFromTheFirstCodeOnAndReachTheOutputs) {
   EXPECT_EQ(kestro_sim_da_advance(0, 1), -1);  // stopped

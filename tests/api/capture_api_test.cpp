@@ -13,6 +13,7 @@
 namespace {
 
 using qvx_test::kSanitized;
+using qvx_test::Volts;
 using qvx_test::WaitFor;
 
 constexpr int kInputs = 16;
@@ -22,21 +23,11 @@ constexpr int32_t kChunk = 10000;
 constexpr int32_t kRate = kSanitized ? 31250 / 5 : 31250;
 constexpr auto kRun = std::chrono::seconds(kSanitized ? 1 : 5);
 
-double Volts(uint16_t code, double factor) {
-  return (code / 3276.8 - 10.0) * factor;
-}
-
 class CaptureApi : public qvx_test::SimTest {
  protected:
   // 16 inputs with range codes 0, 1, 2, 3, 0, ... at `rate`, started.
   static void Start(int32_t rate) {
-    ASSERT_EQ(kestro_sim_set_pattern(0, 1), 0);
-    ASSERT_EQ(OpenCard(0), QVX_OK);
-    for (int k = 0; k < kInputs; ++k) {
-      ASSERT_EQ(Add_AD_Channel_to_ScanList(k, 0, k % 4, 0), QVX_OK);
-    }
-    ASSERT_EQ(SetADFrequency(rate), QVX_OK);
-    ASSERT_EQ(FinalInit(), QVX_OK);
+    qvx_test::OpenInputs(0, kInputs, rate);
     ASSERT_EQ(StartADCapture(), QVX_OK);
   }
 

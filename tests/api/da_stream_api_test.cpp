@@ -135,27 +135,4 @@ TEST_F(DaStreamApi, FailedTransferLatchesStopsTheFeedAndEndsAWaitingPut) {
   EXPECT_EQ(CallLog(), std::vector<std::string>{"ZQ7_DA_Stop(0)"});
 }
 
-TEST_F(DaStreamApi, WaitingPutGivesUpWhenTheModuleStopsTakingData) {
-  ASSERT_EQ(Put(0, 2000, 0), QVX_OK);
-  kestro_sim_set_da_queue(0, 0);
-  ASSERT_EQ(StartDAOutput(), QVX_OK);
-  std::vector<uint16_t> codes(2 * 1500);
-  int32_t count = 1500;
-  const auto start = Clock::now();
-  EXPECT_EQ(PutBinaryData(codes.data(), 2, &count, 1), QVX_FAILURE);
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(60));
-  EXPECT_EQ(count, 0);
-  EXPECT_FALSE(Latched());
-  EXPECT_EQ(StopDAOutput(), QVX_OK);
-}
-
-TEST_F(DaStreamApi, StopWithoutWorkerDoesNotWait) {
-  ASSERT_EQ(CloseCard(0), QVX_OK);  // no worker acknowledges any more
-  kestro_sim_log_clear();
-  const auto start = Clock::now();
-  EXPECT_EQ(StopDAOutput(), QVX_OK);
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
-  EXPECT_EQ(CallLog(), std::vector<std::string>{"ZQ7_DA_Stop(0)"});
-}
-
 }  // namespace

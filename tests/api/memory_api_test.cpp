@@ -24,11 +24,7 @@ constexpr int32_t kTarget = kSanitized ? 20000 : 100000;
 using MemoryApi = qvx_test::SimTest;
 
 TEST_F(MemoryApi, AMeasurementDeliversEveryScanInOrderUntilItsTargetIsPassed) {
-  ASSERT_EQ(kestro_sim_set_pattern(0, 1), 0);
-  ASSERT_EQ(OpenCard(0), QVX_OK);
-  for (int k = 0; k < kInputs; ++k) ASSERT_EQ(Add_AD_Channel_to_ScanList(k, 0, k % 4, 0), QVX_OK);
-  ASSERT_EQ(SetADFrequency(kRate), QVX_OK);
-  ASSERT_EQ(FinalInit(), QVX_OK);
+  qvx_test::OpenInputs(0, kInputs, kRate);
   ASSERT_EQ(StartMemoryMeasurement(0, 1, kTarget, 5), QVX_OK);
 
   const double factors[4] = {1.0, 0.5, 0.25, 0.125};

@@ -46,12 +46,4 @@ TEST_F(ReservedApi, AnswerOnALatchedCardAndLeaveEverythingAlone) {
   EXPECT_EQ(PutOneChannel(0, 0, 0.0), QVX_FAILURE);  // still latched
 }
 
-TEST_F(ReservedApi, FftEntryChecksItsCardNumberWithoutLatching) {
-  ASSERT_EQ(OpenCard(15), QVX_OK);
-  EXPECT_EQ(PrepareFFTEntry(16, 0, 0, 0, 0, 0, 0, 0), QVX_ARGUMENT);
-  EXPECT_EQ(PrepareFFTEntry(-1, 0, 0, 0, 0, 0, 0, 0), QVX_ARGUMENT);
-  EXPECT_EQ(PrepareFFTEntry(15, 0, 0, 0, 0, 0, 0, 0), QVX_OK);
-  EXPECT_EQ(PutOneChannel(0, 0, 0.0), QVX_OK);  // card 15 is not latched
-}
-
 }  // namespace

@@ -38,18 +38,6 @@ TEST_F(LifecycleTest, OpenReadsTheRecordAndStartsTheWorker) {
   EXPECT_EQ(CallLog().back(), "ZQ7_CloseSimpleHandle(3)");
 }
 
-TEST_F(LifecycleTest, StrictRateLimitFollowsTheModuleType) {
-  kestro_sim_set_module(1, KESTRO_SIM_COUNTER);
-  kestro_sim_set_module(2, KESTRO_SIM_STRICT);
-  ASSERT_EQ(OpenCard(1), QVX_OK);
-  ASSERT_EQ(OpenCard(2), QVX_OK);
-  EXPECT_EQ(g_cards[1].ModuleIdent, 9u);
-  EXPECT_EQ(g_cards[1].StrictRateLimit, 0);
-  EXPECT_EQ(g_cards[2].ModuleIdent, 12u);
-  EXPECT_EQ(g_cards[2].StrictRateLimit, 1);
-  EXPECT_EQ(CurrentCard.load(), 2u);
-}
-
 TEST_F(LifecycleTest, FailedOpenLatchesAndTouchesNothingElse) {
   ASSERT_EQ(OpenCard(0), QVX_OK);
   kestro_sim_set_module(4, KESTRO_SIM_ABSENT);
@@ -64,29 +52,6 @@ TEST_F(LifecycleTest, FailedOpenLatchesAndTouchesNothingElse) {
   EXPECT_EQ(OpenCard(4), QVX_OK);
   EXPECT_EQ(g_cards[4].ErrorLatch.load(), 0);
   EXPECT_EQ(CurrentCard.load(), 4u);
-}
-
-TEST_F(LifecycleTest, SwitchCardRules) {
-  ASSERT_EQ(OpenCard(1), QVX_OK);
-  ASSERT_EQ(OpenCard(2), QVX_OK);
-  kestro_sim_log_clear();
-  EXPECT_EQ(SwitchCard(2), QVX_OK);  // already current: no driver call
-  EXPECT_EQ(kestro_sim_log_size(), 0u);
-
-  const std::uint32_t switches = kestro_sim_call_count("ZQ7_SwitchCard");
-  kestro_sim_fail("ZQ7_SwitchCard", -1, 1);
-  EXPECT_EQ(SwitchCard(1), QVX_FAILURE);
-  EXPECT_EQ(CurrentCard.load(), 2u);
-  EXPECT_EQ(g_cards[1].ErrorLatch.load(), 1);
-  EXPECT_EQ(SwitchCard(1), QVX_FAILURE);  // latched: no further call
-  EXPECT_EQ(kestro_sim_call_count("ZQ7_SwitchCard"), switches + 1);
-
-  g_cards[2].ErrorLatch = 1;
-  EXPECT_EQ(SwitchCard(2), QVX_FAILURE);  // the current card, but latched
-  g_cards[2].ErrorLatch = 0;
-  // Never-opened cards can be selected; the library keeps no open flag.
-  EXPECT_EQ(SwitchCard(9), QVX_OK);
-  EXPECT_EQ(CurrentCard.load(), 9u);
 }
 
 TEST_F(LifecycleTest, ReopenKeepsOneWorker) {
@@ -114,14 +79,6 @@ TEST_F(LifecycleTest, NoDriverCallForTheCardAfterItsHandleIsClosed) {
   platform::SleepMs(30);
   EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels"), polls);
   c.AdRunState = 0;
-}
-
-TEST_F(LifecycleTest, CloseOfANeverOpenedCardStillReleasesTheDriverHandle) {
-  EXPECT_EQ(CloseCard(11), QVX_OK);
-  EXPECT_EQ(kestro_sim_call_count("ZQ7_CloseSimpleHandle"), 1u);
-  g_cards[11].ErrorLatch = 1;
-  EXPECT_EQ(CloseCard(11), QVX_OK);  // the latch is not consulted
-  g_cards[11].ErrorLatch = 0;
 }
 
 }  // namespace

@@ -78,33 +78,7 @@ TEST(NamedMutex, TimedOutGuardSendsItsLabelOnceAndOwnsNothing) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   platform::MutexClose(mutex);
 }
-
 #endif
-
-TEST(NamedMutex, GuardOfACardWithoutMutexWaitsForNothing) {
-  testing::internal::CaptureStderr();
-  MutexGuard guard(nullptr, "AdStop");
-  EXPECT_FALSE(guard.owned());
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-}
-
-TEST(Threads, StartAndJoin) {
-  std::atomic<int> runs{0};
-  platform::Thread* thread = platform::ThreadStart(
-      [](void* arg) { static_cast<std::atomic<int>*>(arg)->fetch_add(1); }, &runs);
-  ASSERT_NE(thread, nullptr);
-  EXPECT_NE(platform::ThreadId(thread), 0u);
-  platform::ThreadJoin(thread);
-  EXPECT_EQ(runs.load(), 1);
-}
-
-TEST(OwnPath, NamesAnExistingFolder) {
-  char path[1000];
-  const std::size_t length = platform::OwnModulePath(path, sizeof path);
-  ASSERT_GT(length, 0u);
-  EXPECT_NE(std::string(path).find(platform::PathSeparator()), std::string::npos);
-  EXPECT_EQ(platform::OwnModulePath(path, 2), 0u);  // does not fit
-}
 
 }  // namespace
 }  // namespace qvx

@@ -80,20 +80,5 @@ TEST(RingEdges, NullSourceNullBufferAndExactFit) {
   EXPECT_EQ(RingCount(&ring), 0);
 }
 
-TEST(RingEdges, ThirtyTwoBitFormBehavesAlike) {
-  SampleRing32 ring;
-  ASSERT_EQ(RingInit32(&ring, 3), 1);
-  const std::uint32_t values[] = {0xFFFFFFFFu, 2, 3};
-  ASSERT_EQ(RingWrite32(&ring, values, 3), 3);
-  std::uint32_t out[3];
-  ASSERT_EQ(RingRead32(&ring, 2, out), 2);
-  ASSERT_EQ(RingWrite32(&ring, values, 2), 2);
-  ASSERT_EQ(RingRead32(&ring, 3, out), 3);
-  EXPECT_EQ(out[0], 3u);
-  EXPECT_EQ(out[1], 0xFFFFFFFFu);
-  EXPECT_EQ(out[2], 2u);
-  RingFree(&ring);
-}
-
 }  // namespace
 }  // namespace qvx

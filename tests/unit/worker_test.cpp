@@ -45,25 +45,6 @@ TEST_F(WorkerTest, FetchFailureLatchesStopsPollingAndStillReadsCounters) {
   EXPECT_EQ(kestro_sim_call_count("ZQ7_CT_GetDataFromFifo"), 1u);
 }
 
-TEST_F(WorkerTest, FailedCounterReadKeepsTheValues) {
-  ASSERT_EQ(OpenCard(0), QVX_OK);
-  CardState& c = g_cards[0];
-  std::uint32_t counters[1] = {5};
-  c.CtBuffer = counters;
-  c.CtBufferEntries = 1;
-  c.CtChannelCount = 1;
-  c.CounterValue[0] = 1234;
-  c.ValuesPerPoll = 1;
-  c.CtPollEnable = 1;
-  kestro_sim_fail("ZQ7_CT_GetDataFromFifo", 4, -1);
-  c.AdRunState = 1;
-  ASSERT_TRUE(WaitFor([] { return kestro_sim_call_count("ZQ7_CT_GetDataFromFifo") >= 3; }));
-  EXPECT_EQ(c.CounterValue[0].load(), 1234u);
-  EXPECT_EQ(c.ErrorLatch.load(), 0);
-  c.AdRunState = 0;
-  ASSERT_TRUE(WaitFor([&] { return c.AdRunState == -1; }));
-}
-
 TEST_F(WorkerTest, EndedModuleOutputStopsTheFeedWithoutLatch) {
   ASSERT_EQ(OpenCard(0), QVX_OK);
   CardState& c = g_cards[0];
@@ -72,19 +53,6 @@ TEST_F(WorkerTest, EndedModuleOutputStopsTheFeedWithoutLatch) {
   ASSERT_TRUE(WaitFor([&] { return c.DaRunState == -1; }));
   EXPECT_EQ(c.ErrorLatch.load(), 0);
   EXPECT_EQ(kestro_sim_call_count("ZQ7_DA_PutData"), 0u);
-}
-
-TEST_F(WorkerTest, CountersAreNotReadWithoutStagingBuffers) {
-  ASSERT_EQ(OpenCard(0), QVX_OK);
-  CardState& c = g_cards[0];
-  c.CtChannelCount = 1;
-  c.ValuesPerPoll = 1;
-  c.CtPollEnable = 1;
-  c.AdRunState = 1;
-  ASSERT_TRUE(WaitFor([] { return kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels") >= 3; }));
-  EXPECT_EQ(kestro_sim_call_count("ZQ7_CT_GetDataFromFifo"), 0u);
-  c.AdRunState = 0;
-  ASSERT_TRUE(WaitFor([&] { return c.AdRunState == -1; }));
 }
 
 }  // namespace
