@@ -19,7 +19,11 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 for attempt in 1 2 3 4 5; do
-  if $SUDO apt-get update && $SUDO apt-get install -y --no-install-recommends "${missing[@]}"; then
+  # An index that fails to download (a mirror in sync, the i386 security
+  # index lagging behind) is not fatal: the install below says whether what
+  # we need could be had.
+  $SUDO apt-get update || true
+  if $SUDO apt-get install -y --no-install-recommends "${missing[@]}"; then
     exit 0
   fi
   echo "apt-get failed (attempt $attempt), retrying in $((attempt * 10)) s" >&2
