@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support.h"
@@ -303,6 +304,8 @@ class FaultMatrix : public qvx_test::SimTest, public ::testing::WithParamInterfa
 
 TEST_P(FaultMatrix, CallReportsItAndCardRecovers) {
   const Fault& fault = GetParam();
+  // The thread sanitizer starts a helper thread with the first thread made.
+  std::thread([] {}).join();
   const int64_t threads = ProcStatus("Threads:");
   const int armed = StepIndex(fault.armed);
   int32_t outcome = 0;
