@@ -1,4 +1,4 @@
-// The exported driver entry points, one per line of QVX_DRIVER_ENTRIES.
+// The exported driver entry points, one per line of KESTRO_ENTRIES.
 //
 // Each runs the common prologue (count, log, delay, injected result) and then
 // its implementation in ksim::drv. Test builds that must lack some entry
@@ -40,4 +40,4 @@
   KSIM_SELECT(KSIM_OMITTED(KSIM_OMIT_##name), KSIM_OMITTED(KSIM_OMIT_REQUIRED_##required)) \
   (result, name, params, args)
 
-QVX_DRIVER_ENTRIES(KSIM_ENTRY)
+KESTRO_ENTRIES(KSIM_ENTRY)

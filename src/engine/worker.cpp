@@ -8,10 +8,11 @@ namespace qvx {
 
 namespace {
 
-// After a wait that did not get the mutex the pass starts again at once; the
-// wait itself took its second. A card without a mutex (it could not be made)
-// pauses instead of spinning.
-bool Retry(const platform::Mutex* mutex) {
+// After a wait that did not get the mutex the pass starts again at once (the
+// wait itself took its second), skipping the rest of the pass. A card without
+// a mutex (it could not be made) pauses first instead of spinning. Returns
+// false, the halves' "restart the pass".
+bool RestartPass(const platform::Mutex* mutex) {
   if (mutex == nullptr) platform::SleepMs(kIdlePauseMs);
   return false;
 }
@@ -28,7 +29,7 @@ bool AcquisitionHalf(std::int32_t card, CardState& c) {
     return true;
   }
   MutexGuard lock(c.AdMutex, "AdThread", c.AdRunState);
-  if (!lock.owned()) return Retry(c.AdMutex);
+  if (!lock.owned()) return RestartPass(c.AdMutex);
   // A stop may have had the mutex meanwhile: it switches the half off under
   // it and frees the staging buffers once it has let go, without waiting for
   // an acknowledgement when the latch is set. The next pass acknowledges.
@@ -76,7 +77,7 @@ bool OutputHalf(std::int32_t card, CardState& c, std::uint16_t* transfer) {
     return true;
   }
   MutexGuard lock(c.DaMutex, "DaThread", c.DaRunState);
-  if (!lock.owned()) return Retry(c.DaMutex);
+  if (!lock.owned()) return RestartPass(c.DaMutex);
 
   const KestroDaStatus status = drv::ZQ7_DA_GetStatus(card);
   if (status.word[0] == 0) {
@@ -126,6 +127,17 @@ void CardWorker(void* arg) {
   const auto card = static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(arg));
   std::uint16_t transfer[kMaxDaBlock];
   while (!g_cards[card].WorkerStop.load()) WorkerPass(card, transfer);
+}
+
+bool AwaitAcknowledgement(const CardState& c, const std::atomic<std::int32_t>& run_state,
+                          StopWait wait) {
+  if (c.WorkerThread == nullptr) return false;
+  for (std::uint32_t waited = 0; waited < kStopAckLimitMs; ++waited) {
+    if (run_state.load() == -1) return true;
+    if (wait == StopWait::kAcknowledgementOrLatch && Latched(c)) return false;
+    platform::SleepMs(1);
+  }
+  return run_state.load() == -1;
 }
 
 void StartWorker(std::int32_t card) {

@@ -19,7 +19,7 @@ struct EntryInfo {
 
 constexpr EntryInfo kEntries[] = {
 #define QVX_DRIVER_INFO(required, result, name, params, args, missing) {#name, (required) != 0},
-    QVX_DRIVER_ENTRIES(QVX_DRIVER_INFO)
+    KESTRO_ENTRIES(QVX_DRIVER_INFO)
 #undef QVX_DRIVER_INFO
 };
 static_assert(sizeof kEntries / sizeof kEntries[0] == 54, "the driver has 54 entry points");
@@ -32,7 +32,7 @@ const char* BindEntries(platform::Library* library) {
   g_driver.name =                                                                         \
       reinterpret_cast<decltype(g_driver.name)>(platform::LibrarySymbol(library, #name)); \
   if ((required) != 0 && g_driver.name == nullptr && missing == nullptr) missing = #name;
-  QVX_DRIVER_ENTRIES(QVX_DRIVER_BIND)
+  KESTRO_ENTRIES(QVX_DRIVER_BIND)
 #undef QVX_DRIVER_BIND
   return missing;
 }
