@@ -10,7 +10,7 @@
 # Both Wine legs share one Wine prefix, made for this run and removed
 # afterwards. Exits non-zero when a build or a test fails.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 
 status=0
 built=()

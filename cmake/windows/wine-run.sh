@@ -68,7 +68,7 @@ WINESERVER=${WINESERVER:-$(find_tool wineserver /usr/lib/wine/wineserver64)} || 
   exit 1
 }
 export WINESERVER
-export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDEBUG="${WINEDEBUG:--all}"
 
 if [ -z "${WINEPREFIX:-}" ]; then
   [ -n "$program" ] || { echo "wine-run.sh: --prepare and --stop need WINEPREFIX" >&2; exit 1; }
