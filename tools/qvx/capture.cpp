@@ -36,7 +36,7 @@ CaptureInfo Describe(const quorvex::card& card, const std::string& module, bool 
     if (layout[column].implicit) continue;  // input 0, added by the library
     std::string name = layout[column].name();
     const auto taken = std::count(info.names.begin(), info.names.end(), name);
-    if (taken > 0) name += "_" + std::to_string(taken + 1);
+    if (taken > 0) name = fmt::format("{}_{}", name, taken + 1);
     info.slots.push_back(layout[column]);
     info.columns.push_back(column);
     info.names.push_back(name);
@@ -77,11 +77,11 @@ class Recording {
                static_cast<double>(scans_) / info_.rate, info_.rate, info_.card,
                options_.output.empty() || options_.output == "-" ? "" : " into " + options_.output);
     statistics_.Print(report);
+    std::fflush(report);
     if (!plot_data_.empty() && scans_ > 0 && Plot(plot_data_, options_.plot, info_)) {
       fmt::print(stderr, "qvx: plot in {}\n", options_.plot);
     }
     if (plot_writer_) std::remove(plot_data_.c_str());
-    std::fflush(report);
   }
 
   std::uint64_t scans() const { return scans_; }
