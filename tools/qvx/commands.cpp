@@ -281,7 +281,9 @@ int Counter(const Common& common, const CounterOptions& o) {
   }
   card.start_counter_reading();
   const auto started = Clock::now();
-  for (double t = 0; t <= o.duration + 1e-9; t += o.interval) {
+  const auto reads = static_cast<std::int64_t>(std::floor(o.duration / o.interval + 1e-9));
+  for (std::int64_t i = 0; i <= reads; ++i) {
+    const double t = static_cast<double>(i) * o.interval;
     std::this_thread::sleep_until(started + std::chrono::duration<double>(t));
     std::string line = fmt::format("{:7.2f} s", t);
     for (std::size_t position = 0; position < counters.size(); ++position) {

@@ -32,6 +32,15 @@ void AddInputs(CLI::App& command, qvx::ScanOptions& o) {
   command.add_option("--plot", o.plot, "draw the capture into a .png file (needs gnuplot)");
 }
 
+// Adds the options of a streamed waveform.
+void AddWave(CLI::App& command, qvx::WaveOptions& wave) {
+  command.add_option("--wave", wave.wave, "sine, square, triangle or a CSV file")
+      ->capture_default_str();
+  command.add_option("--amplitude", wave.amplitude, "volts")->capture_default_str();
+  command.add_option("--offset", wave.offset, "volts")->capture_default_str();
+  command.add_option("--frequency", wave.frequency, "Hz")->capture_default_str();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,11 +73,7 @@ int main(int argc, char** argv) {
   scan_command->add_option("--ao", scan.ao, "analog outputs to stream a waveform to meanwhile");
   scan_command->add_option("--ao-rate", scan.ao_rate, "frames per second of the output")
       ->check(CLI::Range(1, 1000));
-  scan_command->add_option("--wave", scan.wave.wave, "sine, square, triangle or a CSV file")
-      ->capture_default_str();
-  scan_command->add_option("--amplitude", scan.wave.amplitude, "volts")->capture_default_str();
-  scan_command->add_option("--offset", scan.wave.offset, "volts")->capture_default_str();
-  scan_command->add_option("--frequency", scan.wave.frequency, "Hz")->capture_default_str();
+  AddWave(*scan_command, scan.wave);
 
   qvx::ScanOptions memory;
   auto* mem = app.add_subcommand("mem", "memory measurement up to a target number of scans");
@@ -91,11 +96,7 @@ int main(int argc, char** argv) {
   ao_command->add_option("--channel", ao.channels, "outputs, for example 0 or 0-1")
       ->capture_default_str();
   ao_command->add_option("--set", ao.set, "volts to set now");
-  ao_command->add_option("--wave", ao.wave.wave, "sine, square, triangle or a CSV file")
-      ->capture_default_str();
-  ao_command->add_option("--amplitude", ao.wave.amplitude, "volts")->capture_default_str();
-  ao_command->add_option("--offset", ao.wave.offset, "volts")->capture_default_str();
-  ao_command->add_option("--frequency", ao.wave.frequency, "Hz")->capture_default_str();
+  AddWave(*ao_command, ao.wave);
   ao_command->add_option("--rate", ao.rate, "frames per second (rate x outputs at most 1000)")
       ->check(CLI::Range(1, 1000));
   ao_command->add_option("--duration", ao.duration, "seconds (a CSV file: once through)")

@@ -40,10 +40,7 @@ class CsvWriter : public Writer {
     Put(header);
   }
   ~CsvWriter() override {
-    try {
-      Close();
-    } catch (const RunError&) {
-    }
+    Quietly([this] { Shut(); });
   }
 
   void Write(std::uint64_t first_scan, std::size_t scans, std::size_t stride,
@@ -66,14 +63,16 @@ class CsvWriter : public Writer {
     Put(std::string_view(text.data(), text.size()));
   }
 
-  void Close() override {
+  void Close() override { Shut(); }
+
+ private:
+  void Shut() {
     if (file_ == nullptr) return;
     const bool failed = std::fflush(file_) != 0 || (file_ != stdout && std::fclose(file_) != 0);
     file_ = nullptr;
     if (failed) throw RunError("cannot write " + path_);
   }
 
- private:
   void Put(std::string_view text) {
     if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
       throw RunError("cannot write " + path_);
@@ -92,10 +91,7 @@ class BinaryWriter : public Writer {
   BinaryWriter(const std::string& path, const CaptureInfo& info)
       : info_(info), file_(OpenFile(path, "wb")), path_(path) {}
   ~BinaryWriter() override {
-    try {
-      Close();
-    } catch (const RunError&) {
-    }
+    Quietly([this] { Shut(); });
   }
 
   void Write(std::uint64_t, std::size_t scans, std::size_t stride,
@@ -112,14 +108,16 @@ class BinaryWriter : public Writer {
     }
   }
 
-  void Close() override {
+  void Close() override { Shut(); }
+
+ private:
+  void Shut() {
     if (file_ == nullptr) return;
     const bool failed = std::fclose(file_) != 0;
     file_ = nullptr;
     if (failed) throw RunError("cannot write " + path_);
   }
 
- private:
   template <class T>
   void Put(T value) {
     if (std::fwrite(&value, sizeof value, 1, file_) != 1) throw RunError("cannot write " + path_);
@@ -163,10 +161,7 @@ class Hdf5Writer : public Writer {
     column_.resize(4096);
   }
   ~Hdf5Writer() override {
-    try {
-      Close();
-    } catch (const RunError&) {
-    }
+    Quietly([this] { Shut(); });
   }
 
   void Write(std::uint64_t, std::size_t scans, std::size_t stride,
@@ -189,7 +184,10 @@ class Hdf5Writer : public Writer {
     written_ = size;
   }
 
-  void Close() override {
+  void Close() override { Shut(); }
+
+ private:
+  void Shut() {
     if (file_ < 0) return;
     for (const hid_t set : datasets_) H5Dclose(set);
     datasets_.clear();
@@ -198,7 +196,6 @@ class Hdf5Writer : public Writer {
     if (failed) throw RunError("cannot write " + path_);
   }
 
- private:
   void Attributes(hid_t object) {
     Number(object, "rate_hz", info_.rate);
     Text(object, "start_time", info_.start_time);

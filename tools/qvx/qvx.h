@@ -191,6 +191,16 @@ class Writer {
                      std::span<const double> values) = 0;
   // Completes the file; a closed file is valid whatever came before.
   virtual void Close() = 0;
+
+ protected:
+  // For destructors, which complete the file too but must not throw.
+  template <class F>
+  static void Quietly(F&& close) noexcept {
+    try {
+      close();
+    } catch (const std::exception&) {
+    }
+  }
 };
 
 // A writer chosen by the file's extension; "-" writes CSV to standard output.
