@@ -111,8 +111,8 @@ TEST_F(CppInterface, CardsSelectThemselves) {
 // every block starts where the one before ended and holds the pattern of
 // exactly its scans, so nothing was dropped, repeated or misplaced.
 TEST_F(CppInterface, BlockReaderDeliversEveryScanInOrder) {
-  constexpr int32_t kRate = qvx_test::kSanitized ? 20000 : 100000;
-  constexpr uint64_t kScans = kRate * (qvx_test::kSanitized ? 1 : 3);
+  constexpr int32_t kRate = qvx_test::kSanitized ? 10000 : 50000;
+  constexpr uint64_t kScans = kRate * (qvx_test::kSanitized ? 1 : 2);
   ASSERT_EQ(kestro_sim_set_pattern(0, 1), 0);
   quorvex::card c(0);
   c.prepare(scan_list().analog(0).analog(1).counter(0).digital(0, digital_width::byte).rate(kRate));
