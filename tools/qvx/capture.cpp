@@ -95,12 +95,12 @@ class Recording {
   std::uint64_t scans_ = 0;
 };
 
-// What the progress line says about losses: the simulated module's count, or
-// the library's own state of the acquisition.
+// What the progress line says about overflows: the scans the simulated
+// module lost, or the library's own state of the acquisition.
 std::string LossText(const quorvex::card& card) {
   const std::int64_t lost = FindSim().Lost(card.number());
-  if (lost >= 0) return fmt::format("lost {}", lost);
-  return card.capture_running() ? "running" : "stopped";
+  if (lost >= 0) return fmt::format("overflow {}", lost);
+  return card.capture_running() ? "capture running" : "capture stopped";
 }
 
 std::string UnderrunText(const quorvex::card& card) {
