@@ -378,11 +378,13 @@ class card {
   std::span<const slot> layout() const noexcept { return layout_; }
   std::size_t output_width() const noexcept { return output_width_; }
 
-  // Opens the card afresh (OpenCard): clears its latch, restarts its worker
-  // and forgets its lists and rates. The way back after any failure.
+  // Stops what runs and opens the card afresh (OpenCard): clears its latch,
+  // restarts its worker and forgets its lists and rates. The way back after
+  // any failure.
   void reopen() {
     Open();
     std::lock_guard<std::mutex> lock(call_mutex());
+    StopAll();
     Check(::OpenCard(number_), "OpenCard");
     layout_.clear();
     output_width_ = 0;
@@ -394,12 +396,7 @@ class card {
   void close() noexcept {
     if (number_ < 0) return;
     std::lock_guard<std::mutex> lock(call_mutex());
-    if (::SwitchCard(number_) == QVX_OK) {
-      ::StopADCapture();
-      if (output_width_ > 0) ::StopDAOutput();
-    } else {
-      ::StopMemoryMeasurement(number_);
-    }
+    StopAll();
     ::CloseCard(number_);
     number_ = -1;
     layout_.clear();
@@ -705,6 +702,16 @@ class card {
   }
   void Check(std::int32_t code, const char* call) const {
     if (code != QVX_OK) throw error(code, call, number_);
+  }
+  // Stops capture and output. A latched card cannot be selected: its
+  // acquisition is then stopped through its number. The caller holds the lock.
+  void StopAll() noexcept {
+    if (::SwitchCard(number_) == QVX_OK) {
+      ::StopADCapture();
+      if (output_width_ > 0) ::StopDAOutput();
+    } else {
+      ::StopMemoryMeasurement(number_);
+    }
   }
   // Selects the card; the caller holds the lock.
   void Select() const {
