@@ -80,8 +80,8 @@ quorvex::scan_list BuildScanList(const InputOptions& options) {
   const std::vector<std::int32_t> inputs =
       options.ai.empty() ? std::vector<std::int32_t>{} : ParseList(options.ai, "--ai");
   std::map<std::int32_t, quorvex::range> ranges;
-  for (const std::string& spec : options.ranges) {
-    const auto [channels, code] = SplitColon(spec);
+  for (const std::string& given : options.ranges) {
+    const auto [channels, code] = SplitColon(given);
     if (code.empty()) {  // one range for every input
       for (const std::int32_t input : inputs) ranges[input] = ParseRange(channels, "--range");
     } else {
