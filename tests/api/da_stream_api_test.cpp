@@ -135,4 +135,41 @@ TEST_F(DaStreamApi, FailedTransferLatchesStopsTheFeedAndEndsAWaitingPut) {
   EXPECT_EQ(CallLog(), std::vector<std::string>{"ZQ7_DA_Stop(0)"});
 }
 
+// FinalInit sizes the ring by the aggregate output rate: 3000 frames up to
+// 1000 codes per second, 6000 up to 5000, 12000 beyond (the rate is set
+// before the channels are listed, when nothing bounds it). The worker sends
+// blocks of 32 codes, 256 on high-speed modules.
+using OutputSetUp = qvx_test::SimTest;
+TEST_F(OutputSetUp, RingFollowsTheRateAndBlocksTheModule) {
+  const struct {
+    int32_t module, channels, rate, frames;
+  } cases[] = {{KESTRO_SIM_STANDARD, 1, 1000, 3000},
+               {KESTRO_SIM_STANDARD, 2, 1000, 6000},
+               {KESTRO_SIM_STANDARD, 5, 1000, 6000},
+               {KESTRO_SIM_STANDARD, 6, 1000, 12000},
+               {KESTRO_SIM_HISPEED, 1, 1000, 3000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.module << ": " << c.channels << " x " << c.rate);
+    CloseCard(0);
+    kestro_sim_reset();
+    ASSERT_EQ(kestro_sim_set_module(0, c.module), 0);
+    ASSERT_EQ(OpenCard(0) + SetDAFrequency(c.rate), QVX_OK);
+    for (int32_t k = 0; k < c.channels; ++k) ASSERT_EQ(Add_DA_Channel_to_ScanList(k % 4), QVX_OK);
+    ASSERT_EQ(FinalInit(), QVX_OK);
+    int32_t room = -1;
+    EXPECT_EQ(GetDAFreeBufferSpace(0, &room), QVX_OK);
+    EXPECT_EQ(room, c.frames);
+    if (c.channels != 1) continue;
+    const std::string block = c.module == KESTRO_SIM_HISPEED ? "256" : "32";
+    const std::vector<uint16_t> codes(256, 100);
+    int32_t frames = 256;
+    ASSERT_EQ(PutBinaryData(codes.data(), 1, &frames, 0) + StartDAOutput(), QVX_OK);
+    ASSERT_TRUE(WaitFor([] { return kestro_sim_call_count("ZQ7_DA_PutData") > 0; }));
+    const std::vector<std::string> log = CallLog();
+    EXPECT_NE(std::find(log.begin(), log.end(), "ZQ7_DA_PutData(0, ptr, " + block + ")"),
+              log.end());
+    EXPECT_EQ(StopDAOutput(), QVX_OK);
+  }
+}
+
 }  // namespace

@@ -1,10 +1,12 @@
-// A memory measurement end to end, through libquorvex as an application uses
-// it: the simulated module's real-time clock in pattern mode, fetched in
+// Memory measurements through libquorvex as an application uses them: end to
+// end on the simulated module's real-time clock in pattern mode, fetched in
 // blocks until the target is passed, with every value checked against the
-// scan it must come from.
+// scan it must come from; and on the manual clock, the starts, the status
+// and the layouts of the reads.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -12,7 +14,11 @@
 
 namespace {
 
+using qvx_test::CallLog;
 using qvx_test::kSanitized;
+using qvx_test::Take;
+using qvx_test::Volts;
+using Log = std::vector<std::string>;
 
 constexpr int kInputs = 8;
 constexpr int32_t kBlock = 4000;
@@ -72,6 +78,150 @@ TEST_F(MemoryApi, AMeasurementDeliversEveryScanInOrderUntilItsTargetIsPassed) {
   EXPECT_EQ(status.fifo_lost, 0u);
   EXPECT_EQ(next, status.produced - status.board_scans - status.ad_fifo);
   EXPECT_EQ(DeInitMemoryMeasurement(0), QVX_OK);
+}
+
+int32_t Wide(uint32_t code) {
+  return static_cast<int32_t>(code) * 16 - 524288;
+}
+
+// The driver calls logged since the last clear, without the worker's fetches.
+Log Calls() {
+  Log calls;
+  for (const std::string& line : CallLog()) {
+    if (line.rfind("ZQ7_AD_ReadData_MixedChannels", 0) != 0) calls.push_back(line);
+  }
+  return calls;
+}
+
+// Starts check their settings and hand the trigger flags over when flag A is
+// set, also to a running measurement; the status passes the target only
+// strictly above it, counting the values fetched since the last plain start
+// (failed reads included); DeInit honours the latch while Stop does not.
+TEST_F(MemoryApi, StartsStatusAndStops) {
+  qvx_test::OpenInputs(0, 2, 1000, true);
+  EXPECT_EQ(GetMemoryMeasurementStatus(0), QVX_MEM_NOT_RUNNING);
+  EXPECT_EQ(GetMemoryMeasurementStatus(16), QVX_ARGUMENT);
+  EXPECT_EQ(StartMemoryMeasurement(16, 1, 100, 5), QVX_ARGUMENT);  // no latch
+  EXPECT_EQ(StartMemoryMeasurementEx(0, 1, 100, 4, 0), QVX_FAILURE);
+  EXPECT_EQ(StartMemoryMeasurement(0, 1, 100, 5), QVX_FAILURE);  // latched
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_Start"), 0u);
+  ASSERT_EQ(ClearChannelLists() + Add_AD_Channel_to_ScanList(0, 0, 0, 0) +
+                Add_AD_Channel_to_ScanList(1, 0, 0, 0) + SetADFrequency(1000) + FinalInit(),
+            QVX_OK);
+
+  const struct {
+    int32_t flag_a, flag_b;
+    Log calls;
+  } triggers[] = {
+      {1, 1, {"ZQ7_Start_Extern(0, 0, 1, 1)", "ZQ7_AD_Start(0)", "ZQ7_Start_Extern(0, 0, 1, 1)"}},
+      {0, 1, {"ZQ7_AD_Start(0)"}}};
+  for (const auto& c : triggers) {
+    ASSERT_EQ(PrepareExtTrigger(0, c.flag_a, 0, c.flag_b), QVX_OK);
+    kestro_sim_log_clear();
+    EXPECT_EQ(StartMemoryMeasurement(0, 1, 0, 5), QVX_OK);       // the smallest values accepted
+    EXPECT_EQ(StartMemoryMeasurementEx(0, 1, 0, 5, 0), QVX_OK);  // running
+    EXPECT_EQ(Calls(), c.calls);
+    ASSERT_EQ(StopMemoryMeasurement(0), QVX_OK);
+  }
+
+  ASSERT_EQ(FinalInit() + StartMemoryMeasurement(0, 1, 1000, 5),
+            QVX_OK);  // a stop freed the buffers
+  Take(0, 1700);
+  std::vector<double> volts(2 * 1000);
+  const auto fetch = [&volts](int32_t n) {
+    int32_t got = -1;
+    EXPECT_EQ(GetScaledDataFromMemoryMeasurement(0, 0, 2, n, volts.data(), 0, &got), QVX_OK);
+    return got;
+  };
+  EXPECT_EQ(fetch(600) + fetch(400), 1000);
+  EXPECT_EQ(GetMemoryMeasurementStatus(0), QVX_MEM_RUNNING);  // exactly the target
+  kestro_sim_fail("ZQ7_AD_GetDataFromFifo", -1, 1);
+  EXPECT_EQ(fetch(1), 0);
+  EXPECT_EQ(GetMemoryMeasurementStatus(0), QVX_MEM_TARGET_PASSED);
+  ASSERT_EQ(StartMemoryMeasurement(0, 1, 0, 5), QVX_OK);  // no target; counting anew
+  EXPECT_EQ(fetch(199), 199);
+  EXPECT_EQ(GetMemoryMeasurementStatus(0), QVX_MEM_RUNNING);
+  ASSERT_EQ(StartMemoryMeasurement(0, 1, 100, 5), QVX_OK);
+  EXPECT_EQ(fetch(50), 50);
+  ASSERT_EQ(StartMemoryMeasurementEx(0, 1, 50, 5, 0), QVX_OK);  // keeps the 50 fetched
+  EXPECT_EQ(GetMemoryMeasurementStatus(0), QVX_MEM_RUNNING);
+  ASSERT_EQ(StartMemoryMeasurementEx(0, 1, 49, 5, 0), QVX_OK);
+  EXPECT_EQ(GetMemoryMeasurementStatus(0), QVX_MEM_TARGET_PASSED);
+
+  ASSERT_EQ(StartMemoryMeasurement(0, 1, 100, 4), QVX_FAILURE);  // latches
+  EXPECT_EQ(GetMemoryMeasurementStatus(0), QVX_MEM_TARGET_PASSED);
+  EXPECT_EQ(DeInitMemoryMeasurement(0), QVX_FAILURE);
+  EXPECT_EQ(GetMemoryMeasurementStatus(0), QVX_MEM_TARGET_PASSED);  // still running
+  EXPECT_EQ(StopMemoryMeasurement(16), QVX_ARGUMENT);
+  EXPECT_EQ(StopMemoryMeasurement(0), QVX_OK);
+  EXPECT_EQ(GetMemoryMeasurementStatus(0), QVX_MEM_NOT_RUNNING);
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_Stop"), 3u);
+}
+
+// Reads of an analog list deliver its first channel_count inputs, each with
+// its range: scaled reads at the list's stride, leaving the other places
+// alone; binary reads packed, counting all inputs taken from the FIFO. More
+// inputs than the list holds are refused.
+TEST_F(MemoryApi, ReadsOfFewerInputsThanListed) {
+  qvx_test::OpenInputs(0, 4, 1000, true);  // range codes 0, 1, 2, 3
+  ASSERT_EQ(StartMemoryMeasurement(0, 1, 0, 5), QVX_OK);
+  Take(0, 6);
+  std::vector<double> volts(3 * 4, -99.0);
+  std::vector<int32_t> packed(3 * 4, -99);
+  int32_t got = -1;
+  EXPECT_EQ(GetScaledDataFromMemoryMeasurement(0, 0, 3, 3, volts.data(), 0, &got), QVX_OK);
+  EXPECT_EQ(got, 3);
+  EXPECT_EQ(GetBinaryDataFromMemoryMeasurement(0, 2, 3, packed.data(), 0, &got), QVX_OK);
+  EXPECT_EQ(got, 3 * 4);
+  const double factors[4] = {1.0, 0.5, 0.25, 0.125};
+  for (int v = 0; v < 3 * 4; ++v) {
+    const int i = v / 4, k = v % 4;
+    EXPECT_EQ(volts[v], k < 3 ? Volts(kestro_sim_pattern_ad(i, k), factors[k]) : -99.0) << v;
+    EXPECT_EQ(packed[v], v < 6 ? Wide(kestro_sim_pattern_ad(3 + v / 2, v % 2)) : -99) << v;
+  }
+  EXPECT_EQ(GetBinaryDataFromMemoryMeasurement(0, 5, 1, packed.data(), 0, &got), QVX_FAILURE);
+}
+
+// Card 1 is read while card 0, the current card, has byte ports: its slots
+// are analog 0 (range 1), counter 0, single lines 0..17, analog 1 and
+// counter 1, over two digital groups. Binary reads count the values taken
+// from the FIFOs: analog codes, counter values and group words.
+TEST_F(MemoryApi, MixedReadsWalkTheSlotsOfTheCardNamed) {
+  ASSERT_EQ(kestro_sim_set_module(1, KESTRO_SIM_DIGITAL), 0);  // 32 digital inputs
+  qvx_test::OpenInputs(1, 0, 1000, true);
+  ASSERT_EQ(Add_AD_Channel_to_ScanList(0, 0, 1, 0) + Add_CT_Channel_to_ScanList(0), QVX_OK);
+  for (int32_t line = 0; line < 18; ++line) {
+    ASSERT_EQ(Add_Dig_Channel_to_ScanList(line, 0), QVX_OK);
+  }
+  ASSERT_EQ(Add_AD_Channel_to_ScanList(1, 0, 0, 0) + Add_CT_Channel_to_ScanList(1) +
+                SetADFrequency(1000) + FinalInit() + StartMemoryMeasurement(1, 1, 0, 5),
+            QVX_OK);
+  qvx_test::OpenInputs(0, 0, 1000, true);
+  ASSERT_EQ(Add_Dig_Channel_to_ScanList(0, 1), QVX_OK);
+  Take(1, 20);
+  constexpr int kSlots = 22, kScans = 10;
+  std::vector<int32_t> wide(kScans * kSlots);
+  std::vector<double> volts(kScans * kSlots);
+  int32_t got = -1;
+  EXPECT_EQ(GetBinaryDataFromMemoryMeasurement(1, 99, kScans, wide.data(), 0, &got), QVX_OK);
+  EXPECT_EQ(got, kScans * (2 + 2 + 2));
+  EXPECT_EQ(GetScaledDataFromMemoryMeasurement(1, 0, 1, kScans, volts.data(), 0, &got), QVX_OK);
+  EXPECT_EQ(got, kScans);
+  for (int v = 0; v < kScans * kSlots; ++v) {
+    const int i = v / kSlots, s = v % kSlots, d = s - 2;
+    if (s == 0 || s == 20) {
+      EXPECT_EQ(wide[v], Wide(kestro_sim_pattern_ad(i, s == 20))) << v;
+      EXPECT_EQ(volts[v], Volts(kestro_sim_pattern_ad(kScans + i, s == 20), s == 0 ? 0.5 : 1.0))
+          << v;
+      continue;
+    }
+    const auto value = [&](uint64_t scan) -> uint32_t {
+      return s == 1 || s == 21 ? kestro_sim_pattern_ct(scan, s == 21)
+                               : (kestro_sim_pattern_din(scan, d / 16) >> (d % 16)) & 1u;
+    };
+    EXPECT_EQ(wide[v], static_cast<int32_t>(value(i))) << v;
+    EXPECT_EQ(volts[v], static_cast<double>(value(kScans + i))) << v;
+  }
 }
 
 }  // namespace

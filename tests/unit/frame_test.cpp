@@ -7,10 +7,15 @@
 #include "frame/card_state.h"
 #include "frame/driver.h"
 #include "support.h"
-#include "unit/trace.h"
 
 namespace qvx {
 namespace {
+
+std::string LastTrace() {
+  char text[kTraceSize];
+  CopyLastCallTrace(text, sizeof text);
+  return text;
+}
 
 using FrameTest = qvx_test::SimTest;
 
@@ -63,6 +68,16 @@ TEST_F(FrameTest, TraceKeepsTheLongestLineWhole) {
   EXPECT_GT(line.size(), 300u);
   EXPECT_LT(line.size(), kTraceSize);
   EXPECT_EQ(line.back(), ')');
+}
+
+// Differential mode halves an odd input count toward zero (no simulated
+// module has one: the record is changed by hand).
+TEST_F(FrameTest, DifferentialModeHalvesAnOddInputCountTowardZero) {
+  ASSERT_EQ(OpenCard(2), QVX_OK);
+  g_cards[2].ModuleInfo.bytes[140] = 5;
+  uint32_t code = 0;
+  EXPECT_EQ(CaptureOneChannel(1, 1, 0, nullptr, &code), QVX_OK);
+  EXPECT_EQ(CaptureOneChannel(2, 1, 0, nullptr, &code), QVX_ARGUMENT);
 }
 
 }  // namespace
