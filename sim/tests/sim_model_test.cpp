@@ -4,20 +4,12 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "sim_test_support.h"
 
 namespace {
 
 using Sim = SimFixture;
-
-std::string LogEntry(uint32_t index) {
-  char text[256];
-  return kestro_sim_log_entry(index, text, sizeof text) >= 0 ? text : "<none>";
-}
 
 template <class R>
 bool SameBytes(const R& a, const R& b) {
@@ -61,29 +53,6 @@ TEST_F(Sim, InjectedResultsCountDownOrStayUntilCleared) {
 
   EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_Start"), 3u);  // injected calls count too
 }
-
-TEST_F(Sim, CallLogKeepsTheNewestEntriesAndCanBeSwitchedOff) {
-  for (int i = 0; i < KESTRO_SIM_LOG_CAPACITY + 4; ++i) ZQ7_SwitchCard(i);
-  ASSERT_EQ(kestro_sim_log_size(), uint32_t{KESTRO_SIM_LOG_CAPACITY});
-  EXPECT_EQ(LogEntry(0), "ZQ7_SwitchCard(4)");
-  EXPECT_EQ(LogEntry(KESTRO_SIM_LOG_CAPACITY - 1), "ZQ7_SwitchCard(4099)");
-
-  kestro_sim_log_clear();
-  kestro_sim_log_enable(0);
-  ZQ7_SwitchCard(0);
-  EXPECT_EQ(kestro_sim_log_size(), 0u);
-  EXPECT_EQ(kestro_sim_call_count("ZQ7_SwitchCard"), uint32_t{KESTRO_SIM_LOG_CAPACITY + 5});
-  kestro_sim_reset();  // also switches logging back on
-  ZQ7_SwitchCard(0);
-  EXPECT_EQ(kestro_sim_log_size(), 1u);
-}
-
-struct Expected {
-  int module;
-  uint32_t type;
-  int inputs, rate_khz, outputs, lines, counters, ttl_in, ttl_out, hi_speed;
-  const char* text1;
-};
 
 TEST_F(Sim, BadCardsAndAbsentModulesFailEveryEntryPointSafely) {
   kestro_sim_set_module(2, KESTRO_SIM_ABSENT);
