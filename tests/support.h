@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +26,15 @@ class SimTest : public ::testing::Test {
     kestro_sim_reset();
   }
 };
+
+// The first of `statuses` that is not 0, or 0. The calls of a braced list
+// are made in order, one after the other.
+inline int32_t All(std::initializer_list<int32_t> statuses) {
+  for (const int32_t status : statuses) {
+    if (status != 0) return status;
+  }
+  return 0;
+}
 
 // The simulator's call log, oldest first.
 inline std::vector<std::string> CallLog() {

@@ -153,7 +153,7 @@ TEST_F(OutputSetUp, RingFollowsTheRateAndBlocksTheModule) {
     CloseCard(0);
     kestro_sim_reset();
     ASSERT_EQ(kestro_sim_set_module(0, c.module), 0);
-    ASSERT_EQ(OpenCard(0) + SetDAFrequency(c.rate), QVX_OK);
+    ASSERT_EQ(qvx_test::All({OpenCard(0), SetDAFrequency(c.rate)}), QVX_OK);
     for (int32_t k = 0; k < c.channels; ++k) ASSERT_EQ(Add_DA_Channel_to_ScanList(k % 4), QVX_OK);
     ASSERT_EQ(FinalInit(), QVX_OK);
     int32_t room = -1;
@@ -163,7 +163,7 @@ TEST_F(OutputSetUp, RingFollowsTheRateAndBlocksTheModule) {
     const std::string block = c.module == KESTRO_SIM_HISPEED ? "256" : "32";
     const std::vector<uint16_t> codes(256, 100);
     int32_t frames = 256;
-    ASSERT_EQ(PutBinaryData(codes.data(), 1, &frames, 0) + StartDAOutput(), QVX_OK);
+    ASSERT_EQ(qvx_test::All({PutBinaryData(codes.data(), 1, &frames, 0), StartDAOutput()}), QVX_OK);
     ASSERT_TRUE(WaitFor([] { return kestro_sim_call_count("ZQ7_DA_PutData") > 0; }));
     const std::vector<std::string> log = CallLog();
     EXPECT_NE(std::find(log.begin(), log.end(), "ZQ7_DA_PutData(0, ptr, " + block + ")"),

@@ -105,9 +105,10 @@ TEST_F(MemoryApi, StartsStatusAndStops) {
   EXPECT_EQ(StartMemoryMeasurementEx(0, 1, 100, 4, 0), QVX_FAILURE);
   EXPECT_EQ(StartMemoryMeasurement(0, 1, 100, 5), QVX_FAILURE);  // latched
   EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_Start"), 0u);
-  ASSERT_EQ(ClearChannelLists() + Add_AD_Channel_to_ScanList(0, 0, 0, 0) +
-                Add_AD_Channel_to_ScanList(1, 0, 0, 0) + SetADFrequency(1000) + FinalInit(),
-            QVX_OK);
+  ASSERT_EQ(
+      qvx_test::All({ClearChannelLists(), Add_AD_Channel_to_ScanList(0, 0, 0, 0),
+                     Add_AD_Channel_to_ScanList(1, 0, 0, 0), SetADFrequency(1000), FinalInit()}),
+      QVX_OK);
 
   const struct {
     int32_t flag_a, flag_b;
@@ -124,7 +125,7 @@ TEST_F(MemoryApi, StartsStatusAndStops) {
     ASSERT_EQ(StopMemoryMeasurement(0), QVX_OK);
   }
 
-  ASSERT_EQ(FinalInit() + StartMemoryMeasurement(0, 1, 1000, 5),
+  ASSERT_EQ(qvx_test::All({FinalInit(), StartMemoryMeasurement(0, 1, 1000, 5)}),
             QVX_OK);  // a stop freed the buffers
   Take(0, 1700);
   std::vector<double> volts(2 * 1000);
@@ -189,12 +190,13 @@ TEST_F(MemoryApi, ReadsOfFewerInputsThanListed) {
 TEST_F(MemoryApi, MixedReadsWalkTheSlotsOfTheCardNamed) {
   ASSERT_EQ(kestro_sim_set_module(1, KESTRO_SIM_DIGITAL), 0);  // 32 digital inputs
   qvx_test::OpenInputs(1, 0, 1000, true);
-  ASSERT_EQ(Add_AD_Channel_to_ScanList(0, 0, 1, 0) + Add_CT_Channel_to_ScanList(0), QVX_OK);
+  ASSERT_EQ(qvx_test::All({Add_AD_Channel_to_ScanList(0, 0, 1, 0), Add_CT_Channel_to_ScanList(0)}),
+            QVX_OK);
   for (int32_t line = 0; line < 18; ++line) {
     ASSERT_EQ(Add_Dig_Channel_to_ScanList(line, 0), QVX_OK);
   }
-  ASSERT_EQ(Add_AD_Channel_to_ScanList(1, 0, 0, 0) + Add_CT_Channel_to_ScanList(1) +
-                SetADFrequency(1000) + FinalInit() + StartMemoryMeasurement(1, 1, 0, 5),
+  ASSERT_EQ(qvx_test::All({Add_AD_Channel_to_ScanList(1, 0, 0, 0), Add_CT_Channel_to_ScanList(1),
+                           SetADFrequency(1000), FinalInit(), StartMemoryMeasurement(1, 1, 0, 5)}),
             QVX_OK);
   qvx_test::OpenInputs(0, 0, 1000, true);
   ASSERT_EQ(Add_Dig_Channel_to_ScanList(0, 1), QVX_OK);

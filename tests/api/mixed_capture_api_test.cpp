@@ -114,9 +114,10 @@ TEST_F(ManualCapture, ReadsDeliverByModeAndStagingRoom) {
     int32_t count = 1;
     EXPECT_EQ((*read)(out.data(), &count, 2), status);
     ASSERT_EQ(ClearChannelLists(), QVX_OK);
-    ASSERT_EQ(Add_AD_Channel_to_ScanList(0, 0, 0, 0) + CT_AddChannel_To_CTScanlist(0) +
-                  DIN_AddChannel_To_DINScanlist(0, 2) + SetADFrequency(1000) + FinalInit(),
-              QVX_OK);
+    ASSERT_EQ(
+        qvx_test::All({Add_AD_Channel_to_ScanList(0, 0, 0, 0), CT_AddChannel_To_CTScanlist(0),
+                       DIN_AddChannel_To_DINScanlist(0, 2), SetADFrequency(1000), FinalInit()}),
+        QVX_OK);
   }
 }
 
@@ -196,7 +197,7 @@ TEST_F(ManualCapture, ReadsLayOutEverySlot) {
       counter += kind == 'c' || kind == 'C';
       digital += kind == 'b' || kind == 'L' || kind == 'W';
     }
-    ASSERT_EQ(SetDINFrequency(1000) + FinalInit() + StartADCapture(), QVX_OK);
+    ASSERT_EQ(qvx_test::All({SetDINFrequency(1000), FinalInit(), StartADCapture()}), QVX_OK);
     Take(0, kScans);
     const size_t width = c.read == 'd' ? digital : c.read == 'c' ? counter : slots.size();
     std::vector<uint32_t> raw(kScans * width);
@@ -253,7 +254,7 @@ TEST_F(ManualCapture, StartsAndStops) {
   qvx_test::OpenInputs(0, 1, 1000, true);
   ASSERT_EQ(StartADCapture(), QVX_OK);
   kestro_sim_log_clear();
-  EXPECT_EQ(StartADCapture() + StartADCaptureEx(1, 1, 1) + StartCTforRead(), QVX_OK);
+  EXPECT_EQ(qvx_test::All({StartADCapture(), StartADCaptureEx(1, 1, 1), StartCTforRead()}), QVX_OK);
   EXPECT_EQ(Calls(), Log{});
   Take(0, 3);
   ASSERT_EQ(StopADCapture(), QVX_OK);
@@ -299,7 +300,7 @@ TEST_F(ManualCapture, FailuresOfTheCaptureLatchAndStopsStillStop) {
     const uint32_t fetches = kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels"), fetches);
-    EXPECT_EQ(StopADCapture() + StopADCapture(), QVX_OK);
+    EXPECT_EQ(qvx_test::All({StopADCapture(), StopADCapture()}), QVX_OK);
     EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_Stop"), 2u);
   }
 }
@@ -324,9 +325,9 @@ TEST_F(ManualCapture, SlowDriverCallsDelayNoStopAndNoSetUp) {
 
   // The counter read of the polls that follow a failed fetch holds the
   // mutex for 6 s.
-  ASSERT_EQ(
-      ClearChannelLists() + CT_AddChannel_To_CTScanlist(0) + SetCTFrequency(1000) + FinalInit(),
-      QVX_OK);
+  ASSERT_EQ(qvx_test::All({ClearChannelLists(), CT_AddChannel_To_CTScanlist(0),
+                           SetCTFrequency(1000), FinalInit()}),
+            QVX_OK);
   kestro_sim_fail("ZQ7_AD_ReadData_MixedChannels", -1, 1);
   kestro_sim_delay("ZQ7_AD_ReadData_MixedChannels", 0);
   kestro_sim_delay("ZQ7_CT_GetDataFromFifo", 6000);
@@ -369,9 +370,9 @@ TEST_F(ManualCapture, AcquisitionRateLimits) {
   }
   Open(0);
   kestro_sim_log_clear();
-  EXPECT_EQ(
-      SetADFrequency(1000) + SetADFrequency(2000) + ClearChannelLists() + SetADFrequency(4000),
-      QVX_OK);
+  EXPECT_EQ(qvx_test::All({SetADFrequency(1000), SetADFrequency(2000), ClearChannelLists(),
+                           SetADFrequency(4000)}),
+            QVX_OK);
   EXPECT_EQ(Calls(), (Log{"ZQ7_AD_SetFrequency(0, 1000)", "ZQ7_AD_ClearChannelList(0)",
                           "ZQ7_DA_ClearChannelList(0)", "ZQ7_AD_SetFrequency(0, 4000)"}));
 }
@@ -408,7 +409,7 @@ TEST_F(ManualCapture, CounterConfiguration) {
     }
     // Counters 0 .. counter, so that list entry and counter agree.
     for (int32_t k = 0; k <= c.counter; ++k) ASSERT_EQ(CT_AddChannel_To_CTScanlist(k), QVX_OK);
-    ASSERT_EQ(SetCTFrequency(1000) + FinalInit() + StartCTCapture(), QVX_OK);
+    ASSERT_EQ(qvx_test::All({SetCTFrequency(1000), FinalInit(), StartCTCapture()}), QVX_OK);
     Take(0, 1);
     uint32_t values[8];
     int32_t count = 1;
@@ -437,13 +438,14 @@ TEST_F(ManualCapture, CounterConfiguration) {
 TEST_F(ManualCapture, CounterPollingKeepsTheNewestScaledValues) {
   Open(3);
   ASSERT_EQ(ConfigureCounterInput(1, 1, 0, 0, 0, 0, 0, 0, 0), QVX_OK);  // factor 10
-  ASSERT_EQ(CT_AddChannel_To_CTScanlist(0) + CT_AddChannel_To_CTScanlist(1) + SetCTFrequency(4000) +
-                FinalInit() + StartCTforRead(),
+  ASSERT_EQ(qvx_test::All({CT_AddChannel_To_CTScanlist(0), CT_AddChannel_To_CTScanlist(1),
+                           SetCTFrequency(4000), FinalInit(), StartCTforRead()}),
             QVX_OK);
   Take(3, 400);
   uint32_t values[2] = {};
   ASSERT_TRUE(WaitFor([&] {
-    return ReadCounterValue(0, &values[0]) + ReadCounterValue(1, &values[1]) == QVX_OK &&
+    return qvx_test::All({ReadCounterValue(0, &values[0]), ReadCounterValue(1, &values[1])}) ==
+               QVX_OK &&
            values[0] == kestro_sim_pattern_ct(399, 0) &&
            values[1] == kestro_sim_pattern_ct(399, 1) * 10u;
   }));
@@ -461,68 +463,52 @@ TEST_F(ManualCapture, CounterPollingKeepsTheNewestScaledValues) {
 // sees any such write. Every caller buffer is exactly as large as the call's
 // contract asks for the lists as the library holds them.
 TEST_F(ManualCapture, ListsThatDriftFromTheModulesNeverOverrunAStagingBuffer) {
-  struct Case {
+  using qvx_test::All;
+  const struct {
     const char* name;
-    std::function<void()> set_up;  // builds the lists; FinalInit and the rate follow
-    int32_t ad, ct, dig;           // the library's lists after set_up and FinalInit
+    int32_t (*set_up)();  // builds the lists, with the rate and FinalInit
+    int32_t ad, ct, dig;  // the library's lists after set_up
     bool mixed;
-    int32_t start_counters;  // 1: StartCTforRead, so the worker reads counters
-  };
-  const Case cases[] = {
+    bool start_counters;  // StartCTforRead, so that the worker reads counters
+  } cases[] = {
       {"digital entry after FinalInit",
        [] {
-         ASSERT_EQ(Add_AD_Channel_to_ScanList(0, 0, 0, 0), QVX_OK);
-         ASSERT_EQ(SetADFrequency(100000), QVX_OK);
-         ASSERT_EQ(FinalInit(), QVX_OK);
-         ASSERT_EQ(DIN_AddChannel_To_DINScanlist(0, 2), QVX_OK);
+         return All({Add_AD_Channel_to_ScanList(0, 0, 0, 0), SetADFrequency(100000), FinalInit(),
+                     DIN_AddChannel_To_DINScanlist(0, 2)});
        },
-       1, 0, 1, false, 0},
+       1, 0, 1, false, false},
       {"mixed digital and counter entries after FinalInit",
        [] {
-         ASSERT_EQ(Add_AD_Channel_to_ScanList(0, 0, 0, 0), QVX_OK);
-         ASSERT_EQ(SetADFrequency(100000), QVX_OK);
-         ASSERT_EQ(FinalInit(), QVX_OK);
-         ASSERT_EQ(Add_Dig_Channel_to_ScanList(1, 2), QVX_OK);
-         ASSERT_EQ(Add_CT_Channel_to_ScanList(0), QVX_OK);
-         ASSERT_EQ(Add_AD_Channel_to_ScanList(1, 0, 0, 0), QVX_OK);
+         return All({Add_AD_Channel_to_ScanList(0, 0, 0, 0), SetADFrequency(100000), FinalInit(),
+                     Add_Dig_Channel_to_ScanList(1, 2), Add_CT_Channel_to_ScanList(0),
+                     Add_AD_Channel_to_ScanList(1, 0, 0, 0)});
        },
-       2, 1, 1, true, 0},
+       2, 1, 1, true, false},
       {"card opened again over the module's analog entry",
        [] {
-         ASSERT_EQ(Add_AD_Channel_to_ScanList(0, 0, 0, 0), QVX_OK);
-         ASSERT_EQ(OpenCard(0), QVX_OK);
-         ASSERT_EQ(SetADFrequency(10000), QVX_OK);
-         ASSERT_EQ(FinalInit(), QVX_OK);
+         return All({Add_AD_Channel_to_ScanList(0, 0, 0, 0), OpenCard(0), SetADFrequency(10000),
+                     FinalInit()});
        },
-       0, 0, 0, false, 0},
+       0, 0, 0, false, false},
       {"clear refused by the module",
        [] {
-         ASSERT_EQ(Add_AD_Channel_to_ScanList(0, 0, 0, 0), QVX_OK);
-         kestro_sim_fail("ZQ7_AD_ClearChannelList", 0, 1);
-         ASSERT_EQ(ClearChannelListsEx(0, 0, 0), QVX_OK);
-         ASSERT_EQ(Add_AD_Channel_to_ScanList(1, 0, 0, 0), QVX_OK);
-         ASSERT_EQ(SetADFrequency(100000), QVX_OK);
-         ASSERT_EQ(FinalInit(), QVX_OK);
+         return All({Add_AD_Channel_to_ScanList(0, 0, 0, 0),
+                     kestro_sim_fail("ZQ7_AD_ClearChannelList", 0, 1), ClearChannelListsEx(0, 0, 0),
+                     Add_AD_Channel_to_ScanList(1, 0, 0, 0), SetADFrequency(100000), FinalInit()});
        },
-       1, 0, 0, false, 0},
+       1, 0, 0, false, false},
       {"worker's counter read after a re-open",
        [] {
-         ASSERT_EQ(CT_AddChannel_To_CTScanlist(0), QVX_OK);
-         ASSERT_EQ(OpenCard(0), QVX_OK);
-         ASSERT_EQ(CT_AddChannel_To_CTScanlist(1), QVX_OK);
-         ASSERT_EQ(SetCTFrequency(200000), QVX_OK);
-         ASSERT_EQ(FinalInit(), QVX_OK);
+         return All({CT_AddChannel_To_CTScanlist(0), OpenCard(0), CT_AddChannel_To_CTScanlist(1),
+                     SetCTFrequency(200000), FinalInit()});
        },
-       1, 1, 0, false, 1},
+       1, 1, 0, false, true},
   };
   constexpr int32_t kScans = 25000;
-  for (const Case& test : cases) {
+  for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
-    kestro_sim_reset();
-    ASSERT_EQ(kestro_sim_set_clock(0, KESTRO_SIM_CLOCK_MANUAL), 0);
-    ASSERT_EQ(OpenCard(0), QVX_OK);
-    ASSERT_EQ(ClearChannelLists(), QVX_OK);
-    test.set_up();
+    Open(0);
+    ASSERT_EQ(All({ClearChannelLists(), test.set_up()}), QVX_OK);
     ASSERT_EQ(test.start_counters ? StartCTforRead() : StartADCapture(), QVX_OK);
     qvx_test::Take(0, kScans);
     if (test.start_counters) {  // a counter read of a whole poll must have run
@@ -559,7 +545,6 @@ TEST_F(ManualCapture, ListsThatDriftFromTheModulesNeverOverrunAStagingBuffer) {
                 QVX_OK);
     }
     ASSERT_EQ(StopADCapture(), QVX_OK);
-    ASSERT_EQ(CloseCard(0), QVX_OK);
   }
 }
 
