@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "kestro_sim.h"
@@ -45,6 +46,15 @@ inline std::vector<std::string> CallLog() {
     if (kestro_sim_log_entry(i, text, sizeof text) >= 0) log.emplace_back(text);
   }
   return log;
+}
+
+// The call log without the workers' fetches.
+inline std::vector<std::string> DriverCalls() {
+  std::vector<std::string> calls;
+  for (std::string& line : CallLog()) {
+    if (line.rfind("ZQ7_AD_ReadData_MixedChannels", 0) != 0) calls.push_back(std::move(line));
+  }
+  return calls;
 }
 
 // Polls `done` until it holds or `limit` passes; a generous bound for waits

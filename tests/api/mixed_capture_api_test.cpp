@@ -17,21 +17,11 @@
 namespace {
 
 using qvx_test::CallLog;
+using qvx_test::DriverCalls;
 using qvx_test::Take;
 using qvx_test::Volts;
 using qvx_test::WaitFor;
 using Log = std::vector<std::string>;
-
-// The driver calls logged since the last clear, without the worker's fetches.
-Log Calls() {
-  Log calls = CallLog();
-  calls.erase(std::remove_if(calls.begin(), calls.end(),
-                             [](const std::string& call) {
-                               return call.rfind("ZQ7_AD_ReadData_MixedChannels", 0) == 0;
-                             }),
-              calls.end());
-  return calls;
-}
 
 class ManualCapture : public qvx_test::SimTest {
  protected:
@@ -146,7 +136,7 @@ TEST_F(ManualCapture, DigitalEntriesAddTheirLines) {
     for (int32_t i = 0; i < c.lines; ++i) {
       lines.push_back("ZQ7_TTL_AddChannelList(0, " + std::to_string(c.first + i) + ")");
     }
-    Log added = Calls();
+    Log added = DriverCalls();
     added.erase(std::remove_if(added.begin(), added.end(),
                                [](const std::string& call) {
                                  return call.find("TTL_Add") == std::string::npos;
@@ -255,7 +245,7 @@ TEST_F(ManualCapture, StartsAndStops) {
   ASSERT_EQ(StartADCapture(), QVX_OK);
   kestro_sim_log_clear();
   EXPECT_EQ(qvx_test::All({StartADCapture(), StartADCaptureEx(1, 1, 1), StartCTforRead()}), QVX_OK);
-  EXPECT_EQ(Calls(), Log{});
+  EXPECT_EQ(DriverCalls(), Log{});
   Take(0, 3);
   ASSERT_EQ(StopADCapture(), QVX_OK);
   kestro_sim_log_clear();
@@ -264,7 +254,7 @@ TEST_F(ManualCapture, StartsAndStops) {
   EXPECT_EQ(GetBinaryData(codes, &count, 0), QVX_OK);
   EXPECT_EQ(count, 0);
   EXPECT_EQ(StopADCapture(), QVX_OK);  // nothing runs
-  EXPECT_EQ(Calls(), Log{});
+  EXPECT_EQ(DriverCalls(), Log{});
   ASSERT_EQ(FinalInit(), QVX_OK);
   count = 8;
   EXPECT_EQ(GetBinaryData(codes, &count, 0), QVX_OK);
@@ -275,7 +265,7 @@ TEST_F(ManualCapture, StartsAndStops) {
   ASSERT_EQ(ClearChannelLists(), QVX_OK);
   kestro_sim_log_clear();
   EXPECT_EQ(StartADCaptureEx(1, 0, 1), QVX_OK);
-  EXPECT_EQ(Calls(), (Log{"ZQ7_Start_Extern(0, 1, 0, 1)", "ZQ7_AD_Start(0)"}));
+  EXPECT_EQ(DriverCalls(), (Log{"ZQ7_Start_Extern(0, 1, 0, 1)", "ZQ7_AD_Start(0)"}));
 }
 
 // A failed fetch of the worker, or scans lost on the module, latch the card;
@@ -337,12 +327,12 @@ TEST_F(ManualCapture, SlowDriverCallsDelayNoStopAndNoSetUp) {
   // driver call still writes into, for a later set-up.
   kestro_sim_log_clear();
   EXPECT_EQ(StopADCapture(), QVX_OK);
-  EXPECT_EQ(Calls(), Log{"ZQ7_AD_Stop(0)"});
+  EXPECT_EQ(DriverCalls(), Log{"ZQ7_AD_Stop(0)"});
   ASSERT_EQ(SwitchCard(1), QVX_OK);
   ASSERT_EQ(Add_AD_Channel_to_ScanList(0, 0, 0, 0), QVX_OK);
   kestro_sim_log_clear();
   EXPECT_EQ(FinalInit(), QVX_FAILURE);
-  EXPECT_EQ(Calls(), Log{});
+  EXPECT_EQ(DriverCalls(), Log{});
   kestro_sim_clear_faults();
   EXPECT_TRUE(WaitFor([] { return FinalInit() == QVX_OK; }, std::chrono::seconds(10)));
 }
@@ -373,8 +363,8 @@ TEST_F(ManualCapture, AcquisitionRateLimits) {
   EXPECT_EQ(qvx_test::All({SetADFrequency(1000), SetADFrequency(2000), ClearChannelLists(),
                            SetADFrequency(4000)}),
             QVX_OK);
-  EXPECT_EQ(Calls(), (Log{"ZQ7_AD_SetFrequency(0, 1000)", "ZQ7_AD_ClearChannelList(0)",
-                          "ZQ7_DA_ClearChannelList(0)", "ZQ7_AD_SetFrequency(0, 4000)"}));
+  EXPECT_EQ(DriverCalls(), (Log{"ZQ7_AD_SetFrequency(0, 1000)", "ZQ7_AD_ClearChannelList(0)",
+                                "ZQ7_DA_ClearChannelList(0)", "ZQ7_AD_SetFrequency(0, 4000)"}));
 }
 
 // The factor of each counter by module and mode (the decade counts on the
