@@ -1,26 +1,20 @@
 #!/usr/bin/env python3
 """Interface checks of the Windows DLLs, run on Linux with mingw's binutils.
 
-  exports  --objdump OBJDUMP --dll DLL --def DEF
-      The export table is exactly the module-definition file: the same names
-      with the same ordinals, nothing else, and the names sorted as the
-      system's binary search by name needs them.
-  stdcall  --nm NM --header HEADER --def DEF --objects LIST --implib LIB
-      (32-bit) Every export's __stdcall argument size, the N of its symbol
-      Name@N in the library's objects and in the import library, is what its
-      declaration in the header implies.
-  driver   --objdump OBJDUMP --dll DLL --entries KESTROLIB_H
-      The simulated driver exports every entry point of the driver's list
-      under its plain name, as the library looks it up, and the names are
-      sorted.
-  imports  --objdump OBJDUMP --dll DLL [--dll DLL ...]
-      The DLLs import nothing but Windows system DLLs.
-  x87      --objdump OBJDUMP --nm NM --objects LIST
-      (32-bit) The library's own code does no x87 arithmetic, and calls no
-      math function whose result may differ between C libraries.
+  exports  --objdump OBJDUMP --dll DLL --def DEF: the export table is exactly
+      the .def file (names, ordinals, nothing else), names sorted for the
+      system's binary search.
+  stdcall  --nm NM --header H --def DEF --objects LIST --implib LIB: (32-bit)
+      every export's __stdcall argument size, N of Name@N in the objects and
+      the import library, is what its declaration in the header implies.
+  imports  --objdump OBJDUMP --dll DLL [--dll DLL ...]: the DLLs import
+      Windows system DLLs only.
+  x87      --objdump OBJDUMP --nm NM --objects LIST: (32-bit) no x87
+      arithmetic, and no math function whose result differs between C
+      libraries.
 
-LIST names a file that lists the library's object files, one per line.
-Exits 0 when the check passes, 1 with a report otherwise.
+LIST is a file naming the library's object files, one per line. Exits 0 when
+the check passes, 1 with a report otherwise.
 """
 
 import argparse
@@ -130,20 +124,6 @@ def check_exports(args):
             "GetProcAddress would miss names"
         )
     return fail(problems, f"{args.dll} exports the {len(wanted)} names and ordinals of {args.definition}")
-
-
-def check_driver(args):
-    with open(args.entries) as f:
-        entries = re.findall(r"^\s*X\(\d+,\s*[^,]+,\s*(\w+),", f.read(), re.M)
-    _, table, order, _, problems = export_table(args.objdump, args.dll)
-    problems += [f"{name}: not exported under this name" for name in entries if name not in table]
-    problems += [f"{name}: decorated export name" for name in table if "@" in name]
-    as_bytes = [n.encode() for n in order]
-    if as_bytes != sorted(as_bytes):
-        problems.append("export names not sorted: GetProcAddress would miss names")
-    if not entries:
-        problems.append(f"no entry points found in {args.entries}")
-    return fail(problems, f"{args.dll} exports the {len(entries)} driver entry points by plain name")
 
 
 # ---- stdcall -----------------------------------------------------------------
@@ -324,7 +304,7 @@ def check_x87(args):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("check", choices=["exports", "driver", "stdcall", "imports", "x87"])
+    parser.add_argument("check", choices=["exports", "stdcall", "imports", "x87"])
     parser.add_argument("--objdump")
     parser.add_argument("--nm")
     parser.add_argument("--dll", action="append")
@@ -332,13 +312,11 @@ def main():
     parser.add_argument("--header")
     parser.add_argument("--objects")
     parser.add_argument("--implib")
-    parser.add_argument("--entries")
     args = parser.parse_args()
-    if args.check in ("exports", "driver"):
+    if args.check == "exports":
         args.dll = args.dll[0]
     checks = {
         "exports": check_exports,
-        "driver": check_driver,
         "stdcall": check_stdcall,
         "imports": check_imports,
         "x87": check_x87,

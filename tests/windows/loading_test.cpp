@@ -1,7 +1,8 @@
 // Loading QUORVEX.dll as applications do: by full path, with the driver
 // beside it, missing, or incomplete. A DLL whose driver cannot be bound
 // refuses to load; this program's own folder holds a complete driver, which
-// the library must never take instead of the one beside it.
+// the library must never take instead of the one beside it, nor one of the
+// current folder.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -34,70 +35,47 @@ F* Export(HMODULE library, const char* name) {
   return Export(library, static_cast<F*>(nullptr), name);
 }
 
-class Loading : public ::testing::Test {
- protected:
-  void SetUp() override {
-    // Nothing of the library's is in this process between the tests.
+// Each case loads the library from a folder of its own holding the driver
+// named (none, or a variant), from another current folder.
+TEST(Loading, TheDriverBesideTheLibraryDecides) {
+  const struct {
+    const char* driver;  // nullptr: none; "": the complete one
+    bool loads;
+  } cases[] = {{nullptr, false}, {"no_required", false}, {"no_optional", true}, {"", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.driver == nullptr ? "none" : c.driver);
+    // Nothing of the library's is in this process between the cases.
     ASSERT_FALSE(DriverLoaded());
     ASSERT_EQ(GetModuleHandleA("QUORVEX.dll"), nullptr);
-    folder_.Add(ProgramFolder() / "QUORVEX.dll");
+    TempFolder folder, elsewhere;
+    folder.Add(ProgramFolder() / "QUORVEX.dll");
+    if (c.driver != nullptr) {
+      folder.Add((*c.driver ? VariantFolder(c.driver) : ProgramFolder()) / "kestrolib.dll");
+    }
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(sizeof previous, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(elsewhere.path().string().c_str()));
+    SetLastError(0);
+    HMODULE library = LoadLibraryA((folder.path() / "QUORVEX.dll").string().c_str());
+    const DWORD error = GetLastError();
+    SetCurrentDirectoryA(previous);
+    if (!c.loads) {
+      EXPECT_EQ(library, nullptr);
+      EXPECT_EQ(error, static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+      EXPECT_FALSE(DriverLoaded());  // released, and not the one of the program's folder
+      if (library != nullptr) FreeLibrary(library);
+      continue;
+    }
+    ASSERT_NE(library, nullptr);
+    char driver[MAX_PATH] = "";
+    GetModuleFileNameA(GetModuleHandleA("kestrolib.dll"), driver, sizeof driver);
+    EXPECT_TRUE(qvx_win::fs::equivalent(path(driver), folder.path() / "kestrolib.dll")) << driver;
+    EXPECT_EQ(Export(library, &OpenCard, "OpenCard")(0), QVX_OK);
+    EXPECT_EQ(Export(library, &CloseCard, "CloseCard")(0), QVX_OK);
+    EXPECT_NE(Export(library, &ReSynchronize, "_ReSynchronize@0"), nullptr);
+    FreeLibrary(library);
+    EXPECT_FALSE(DriverLoaded());
   }
-
-  HMODULE Load() { return LoadLibraryA((folder_.path() / "QUORVEX.dll").string().c_str()); }
-
-  TempFolder folder_;
-};
-
-TEST_F(Loading, RefusedWhenTheDriverIsNotBesideIt) {
-  SetLastError(0);
-  HMODULE library = Load();
-  EXPECT_EQ(library, nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
-  EXPECT_FALSE(DriverLoaded());  // not the one in the program's folder either
-  if (library != nullptr) FreeLibrary(library);
-}
-
-TEST_F(Loading, RefusedWhenTheDriverLacksARequiredEntryAndTheDriverIsReleased) {
-  folder_.Add(VariantFolder("no_required") / "kestrolib.dll");
-  SetLastError(0);
-  HMODULE library = Load();
-  EXPECT_EQ(library, nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
-  EXPECT_FALSE(DriverLoaded());
-  if (library != nullptr) FreeLibrary(library);
-}
-
-TEST_F(Loading, LoadsWhenOnlyOptionalEntriesAreMissing) {
-  folder_.Add(VariantFolder("no_optional") / "kestrolib.dll");
-  HMODULE library = Load();
-  ASSERT_NE(library, nullptr);
-  auto open_card = Export(library, &OpenCard, "OpenCard");
-  auto close_card = Export(library, &CloseCard, "CloseCard");
-  ASSERT_NE(open_card, nullptr);
-  ASSERT_NE(close_card, nullptr);
-  EXPECT_EQ(open_card(0), QVX_OK);
-  EXPECT_EQ(close_card(0), QVX_OK);
-  FreeLibrary(library);
-  EXPECT_FALSE(DriverLoaded());
-}
-
-TEST_F(Loading, FindsTheDriverBesideItWhenItsFolderIsNotSearched) {
-  folder_.Add(ProgramFolder() / "kestrolib.dll");
-  // Neither the current folder nor the program's folder is the library's.
-  TempFolder elsewhere;
-  char previous[MAX_PATH];
-  GetCurrentDirectoryA(sizeof previous, previous);
-  ASSERT_TRUE(SetCurrentDirectoryA(elsewhere.path().string().c_str()));
-
-  HMODULE library = Load();
-  SetCurrentDirectoryA(previous);
-  ASSERT_NE(library, nullptr);
-  char driver[MAX_PATH] = "";
-  GetModuleFileNameA(GetModuleHandleA("kestrolib.dll"), driver, sizeof driver);
-  EXPECT_TRUE(qvx_win::fs::equivalent(path(driver), folder_.path() / "kestrolib.dll")) << driver;
-  EXPECT_NE(Export(library, &ReSynchronize, "_ReSynchronize@0"), nullptr);
-  FreeLibrary(library);
-  EXPECT_FALSE(DriverLoaded());
 }
 
 // Unloading with cards left open, in a copy of this program (the library may
