@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "frame/call.h"
 #include "frame/card_state.h"
 #include "frame/driver.h"
+#include "platform/platform.h"
 #include "support.h"
 
 namespace qvx {
@@ -78,6 +81,34 @@ TEST_F(FrameTest, DifferentialModeHalvesAnOddInputCountTowardZero) {
   uint32_t code = 0;
   EXPECT_EQ(CaptureOneChannel(1, 1, 0, nullptr, &code), QVX_OK);
   EXPECT_EQ(CaptureOneChannel(2, 1, 0, nullptr, &code), QVX_ARGUMENT);
+}
+
+// A stop that the latch ends at once leaves no poll behind it: a worker
+// that was waiting for the mutex finds its half switched off once it has it,
+// and touches neither the driver nor the buffers the stop frees. (The test
+// holds the card's mutex itself, which no application can.)
+TEST_F(FrameTest, NoPollFollowsALatchedStop) {
+  ASSERT_EQ(OpenCard(3), QVX_OK);
+  CardState& c = g_cards[3];
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_EQ(qvx_test::All({ClearChannelLists(), CT_AddChannel_To_CTScanlist(0),
+                             SetCTFrequency(1000.0), FinalInit(), StartCTforRead()}),
+              QVX_OK);
+    EXPECT_EQ(Add_CT_Channel_to_ScanList(-1), QVX_ARGUMENT);  // latches
+    // Hold the mutex until the worker waits for it, then stop and let go.
+    ASSERT_EQ(platform::MutexWait(c.AdMutex, 1000), platform::WaitResult::kOwned);
+    platform::SleepMs(3);
+    kestro_sim_log_clear();
+    ASSERT_EQ(StopCTCapture(), QVX_OK);
+    platform::MutexRelease(c.AdMutex);
+    platform::SleepMs(10);
+    const std::vector<std::string> log = qvx_test::CallLog();
+    const auto stop = std::find(log.begin(), log.end(), "ZQ7_AD_Stop(3)");
+    ASSERT_NE(stop, log.end());
+    EXPECT_EQ(std::vector<std::string>(stop + 1, log.end()), std::vector<std::string>{}) << round;
+  }
+  ASSERT_EQ(CloseCard(3), QVX_OK);
+  c.CtPollEnable = 0;  // nothing else clears it
 }
 
 }  // namespace
