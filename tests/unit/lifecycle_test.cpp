@@ -54,18 +54,6 @@ TEST_F(LifecycleTest, FailedOpenLatchesAndTouchesNothingElse) {
   EXPECT_EQ(CurrentCard.load(), 4u);
 }
 
-TEST_F(LifecycleTest, ReopenKeepsOneWorker) {
-  ASSERT_EQ(OpenCard(6), QVX_OK);
-  platform::Thread* first = g_cards[6].WorkerThread;
-  const std::uint32_t first_id = g_cards[6].WorkerThreadId;
-  g_cards[6].AdChannelCount = 4;
-  ASSERT_EQ(OpenCard(6), QVX_OK);
-  EXPECT_NE(g_cards[6].WorkerThreadId, first_id);
-  EXPECT_NE(g_cards[6].WorkerThread, nullptr);
-  (void)first;  // joined and released by the second open
-  EXPECT_EQ(g_cards[6].AdChannelCount, 0);
-}
-
 TEST_F(LifecycleTest, NoDriverCallForTheCardAfterItsHandleIsClosed) {
   ASSERT_EQ(OpenCard(7), QVX_OK);
   CardState& c = g_cards[7];
