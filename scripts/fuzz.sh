@@ -22,9 +22,20 @@ fi
 
 seconds=${1:-180}
 mkdir -p build/fuzz/corpus build/fuzz/findings
-# -timeout bounds one input (its calls have their own watchdog of 30 s);
+log=build/fuzz/fuzz.log
+echo "fuzzing for $seconds s (log: $log)"
+# -timeout bounds one input (each call has its own watchdog of 30 s);
 # -max_len keeps scripts to a few hundred calls.
 # shellcheck disable=SC2086
 "$fuzzer" -max_total_time="$seconds" -timeout=120 -max_len=512 -rss_limit_mb=4096 \
   -print_final_stats=1 -artifact_prefix=build/fuzz/findings/ ${QVX_FUZZ_FLAGS:-} \
-  build/fuzz/corpus tests/fuzz/corpus
+  build/fuzz/corpus tests/fuzz/corpus >"$log" 2>&1
+rc=$?
+# The report of a finding, or the closing figures of a clean run.
+if [ "$rc" -ne 0 ]; then
+  sed -n '/==ERROR\|==watchdog==\|runtime error\|ERROR: libFuzzer/,$p' "$log" | head -n 150
+  echo "fuzz: finding in build/fuzz/findings (replay: QVX_FUZZ_TRACE=1 $fuzzer <file>)"
+else
+  grep -E '^(stat::|quorvex_fuzz:)|^#[0-9]+.*DONE' "$log"
+fi
+exit "$rc"

@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -36,6 +36,15 @@ run_preset() {
 run_preset default
 run_preset asan
 run_preset tsan
+# The fuzz target over its seed corpus for three minutes; any finding (a
+# sanitizer report, a leak, a hang) fails the run.
+echo "=== fuzz ==="
+if bash scripts/fuzz.sh 180; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  status=1
+fi
 if [ -f scripts/windows-checks.sh ]; then
   echo "=== windows ==="
   log=$(mktemp)
