@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "card/setup.h"
+#include "engine/staging.h"
 #include "frame/call.h"
 #include "frame/driver.h"
 
@@ -10,7 +10,7 @@ namespace qvx {
 
 std::int32_t StartAcquisition(std::int32_t card) {
   CardState& c = g_cards[card];
-  if (drv::ZQ7_AD_Start(card) < 0) return Fail(c);
+  if (DriverStartCapture(card) < 0) return Fail(c);
   c.AdRunState = 1;
   return kOk;
 }
@@ -56,10 +56,14 @@ void StopAcquisition(std::int32_t card, StopWait wait) {
     drv::ZQ7_AD_Stop(card);
   }
   if (worker_out) {
-    FreeStagingBuffers(c);
-  } else {
-    ReleaseStagingBuffers(c);
+    FreeStaging(c);
+    return;
   }
+  // The worker may still be inside a driver call that writes into a staging
+  // buffer: the buffers go only once the mutex is had, and otherwise stay
+  // until a later stop or FinalInit can have it.
+  MutexGuard lock(c.AdMutex, nullptr);
+  if (lock.owned()) FreeStaging(c);
 }
 
 void UpdateValuesPerPoll() {

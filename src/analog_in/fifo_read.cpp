@@ -1,8 +1,7 @@
 #include "analog_in/fifo_read.h"
 
-#include <algorithm>
-
 #include "engine/conversions.h"
+#include "engine/staging.h"
 #include "frame/call.h"
 #include "frame/driver.h"
 
@@ -12,26 +11,6 @@ std::int32_t WaitingScans(std::int32_t card, const char* label) {
   MutexGuard lock(g_cards[card].AdMutex, label);
   if (!lock.owned()) return -1;
   return drv::ZQ7_AD_GetFifoStatus(card);
-}
-
-std::int32_t StagingScansFor(std::int32_t sized, std::int32_t listed) {
-  if (listed <= sized) return kStagingScans;
-  return static_cast<std::int32_t>(std::int64_t{sized} * kStagingScans / listed);
-}
-
-std::int32_t StagingScans(const CardState& c) {
-  if (c.AdBuffer == nullptr) return 0;
-  std::int32_t scans = StagingScansFor(c.AdBufferEntries, c.AdChannelCount);
-  if (c.MixedScanMode != 1) return scans;
-  if (c.CtChannelCount > 0) {
-    if (c.CtBuffer == nullptr) return 0;
-    scans = std::min(scans, StagingScansFor(c.CtBufferEntries, c.CtChannelCount));
-  }
-  if (c.DigChannelCount > 0) {
-    if (c.DinBuffer == nullptr) return 0;
-    scans = std::min(scans, StagingScansFor(c.DinBufferGroups, c.DinGroupCount));
-  }
-  return scans;
 }
 
 bool ReadFifosLocked(std::int32_t card, std::int32_t n, const FifoLabels& labels) {

@@ -22,34 +22,26 @@ struct FifoLabels {
 // mutex could not be had (nothing was asked).
 std::int32_t WaitingScans(std::int32_t card, const char* label);
 
-// Scans that the staging buffers hold for the card's lists as they stand:
-// kStagingScans, fewer when a list grew after FinalInit, and 0 when a buffer
-// that a read of the lists needs is missing (released by a stop).
-std::int32_t StagingScans(const CardState& card);
-// Scans that a staging buffer sized by FinalInit for `sized` entries holds of
-// the `listed` entries the list has now (kStagingScans when it did not grow).
-std::int32_t StagingScansFor(std::int32_t sized, std::int32_t listed);
-// Whether the staging buffers that a read of this card's lists needs exist.
-inline bool StagingReady(const CardState& card) {
-  return StagingScans(card) > 0;
-}
-
 // Moves n scans (1..kStagingScans) out of the analog FIFO and, for a mixed
 // list, out of the counter and digital FIFOs, into the staging buffers.
-// REQUIRES: the caller owns the card's AdMutex. Returns false when a FIFO
-// read failed (data already moved is then lost), and without reading when n
-// scans would not fit the staging buffers.
+// REQUIRES: the caller owns the card's AdMutex and the staging lock. Returns
+// false when a FIFO read failed (data already moved is then lost), and
+// without reading when n scans would not fit the staging buffers.
 bool ReadFifosLocked(std::int32_t card, std::int32_t n, const FifoLabels& labels);
 
 // Reads n scans into the staging buffers and lays them out with `lay_out()`,
-// all under one hold of AdMutex: the worker never fetches between the reads
-// of the three FIFOs, and never refills the counter buffer (counter reading
-// on) while it is being laid out. Returns false, laying out nothing, when the
-// mutex could not be had or a read failed.
+// all under one hold of AdMutex and the staging lock: the worker never
+// fetches between the reads of the three FIFOs, and never refills the
+// counter buffer (counter reading on) while it is being laid out. Returns
+// false, laying out nothing, when the mutex could not be had or a read
+// failed.
 template <typename LayOut>
 bool ReadAndLayOut(std::int32_t card, std::int32_t n, const FifoLabels& labels, LayOut lay_out) {
-  MutexGuard lock(g_cards[card].AdMutex, labels.analog);
-  if (!lock.owned() || !ReadFifosLocked(card, n, labels)) return false;
+  CardState& c = g_cards[card];
+  MutexGuard lock(c.AdMutex, labels.analog);
+  if (!lock.owned()) return false;
+  std::lock_guard<std::mutex> staging(c.Staging.lock);
+  if (!ReadFifosLocked(card, n, labels)) return false;
   lay_out();
   return true;
 }

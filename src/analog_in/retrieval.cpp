@@ -4,6 +4,7 @@
 #include "engine/block_read.h"
 #include "engine/code_blocks.h"
 #include "engine/conversions.h"
+#include "engine/staging.h"
 #include "frame/call.h"
 #include "quorvex.h"
 

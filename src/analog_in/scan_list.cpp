@@ -1,5 +1,6 @@
 // The analog entries of the scan list and the acquisition rate.
 #include "analog_in/acquisition.h"
+#include "engine/staging.h"
 #include "frame/call.h"
 #include "frame/driver.h"
 #include "quorvex.h"
@@ -21,7 +22,7 @@ int32_t QVX_CALL Add_AD_Channel_to_ScanList(int32_t channel, int32_t p2, int32_t
     return Refuse(c);
   }
   c.AdRange[entry] = static_cast<std::uint32_t>(range);
-  if (drv::ZQ7_AD_AddChannellist(card, channel, range, 0) < 0) return Fail(c);
+  if (DriverAddAnalogEntry(card, channel, range) < 0) return Fail(c);
   c.AdChannelCount += 1;
   return kOk;
 }

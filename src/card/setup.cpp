@@ -1,8 +1,6 @@
 // Set-up of an open card before capture and output: clearing the lists,
 // completing the set-up, and settings handed to the module.
-#include <new>
-
-#include "card/setup.h"
+#include "engine/staging.h"
 #include "frame/call.h"
 #include "frame/driver.h"
 #include "quorvex.h"
@@ -17,43 +15,7 @@ std::uint32_t RingValuesPerChannel(double aggregate_rate) {
   return 12000;
 }
 
-// A staging buffer of kStagingScans scans per entry. An empty list still
-// gets a (one-element) buffer: a null buffer means "released by a stop".
-template <typename T>
-T* AllocateStaging(std::int32_t entries) {
-  const std::size_t values =
-      entries > 0 ? static_cast<std::size_t>(entries) * kStagingScans : std::size_t{1};
-  return new (std::nothrow) T[values];
-}
-
-// Forgets the buffers without freeing them.
-void DetachStaging(CardState& c) {
-  c.AdBuffer = nullptr;
-  c.DinBuffer = nullptr;
-  c.CtBuffer = nullptr;
-  c.AdBufferEntries = 0;
-  c.DinBufferGroups = 0;
-  c.CtBufferEntries = 0;
-}
-
 }  // namespace
-
-void FreeStagingBuffers(CardState& card) {
-  delete[] card.AdBuffer;
-  delete[] card.DinBuffer;
-  delete[] card.CtBuffer;
-  DetachStaging(card);
-}
-
-void ReleaseStagingBuffers(CardState& card) {
-  MutexGuard lock(card.AdMutex, nullptr);
-  if (lock.owned() || card.AdMutex == nullptr) {  // no mutex: the card has no worker
-    FreeStagingBuffers(card);
-  } else {
-    DetachStaging(card);
-  }
-}
-
 }  // namespace qvx
 
 using namespace qvx;
@@ -72,9 +34,18 @@ int32_t QVX_CALL FinalInit(void) {
   CardState& c = g_cards[card];
   if (Latched(c)) return kFailure;
 
+  // A capture or output that still runs must not see the buffers, the ring
+  // or the counts change under it; the worker touches them only under these
+  // mutexes. When either cannot be had, nothing is set up at all (see
+  // docs/behaviour.md); a card without mutexes was never opened and has no
+  // worker.
+  MutexGuard da_lock(c.DaMutex, nullptr);
+  MutexGuard ad_lock(c.AdMutex, nullptr);
+  if (c.DaMutex != nullptr && (!da_lock.owned() || !ad_lock.owned())) return kFailure;
+
   if (c.AdChannelCount <= 0 && (c.CtChannelCount > 0 || c.DigChannelCount > 0)) {
     c.AutoAdChannel = 1;
-    drv::ZQ7_AD_AddChannellist(card, 0, 0, 0);
+    DriverAddAnalogEntry(card, 0, 0);
     c.AdChannelCount += 1;
     drv::ZQ7_AD_SetFrequency(card, c.SampleRate);
   } else {
@@ -82,41 +53,20 @@ int32_t QVX_CALL FinalInit(void) {
   }
   for (const std::int32_t enabled : c.DinGroupEnabled) c.DinGroupCount += enabled == 1 ? 1 : 0;
 
-  {
-    // A capture or output that still runs must not see the buffers change
-    // under it; the worker touches them only under these mutexes. Earlier
-    // blocks are freed only while their mutex is ours (or the card has none,
-    // and so no worker); otherwise they are dropped and their memory is lost.
-    MutexGuard da_lock(c.DaMutex, nullptr);
-    MutexGuard ad_lock(c.AdMutex, nullptr);
-    if (da_lock.owned() || c.DaMutex == nullptr) {
-      RingFree(&c.DaRing);
-      c.DaRing.buffer = nullptr;
-    } else {
-      c.DaRing = SampleRing{};
-    }
-    if (ad_lock.owned() || c.AdMutex == nullptr) {
-      FreeStagingBuffers(c);
-    } else {
-      DetachStaging(c);
-    }
-    c.AdBuffer = AllocateStaging<std::uint16_t>(c.AdChannelCount);
-    c.DinBuffer = AllocateStaging<std::uint16_t>(c.DinGroupCount);
-    c.CtBuffer = AllocateStaging<std::uint32_t>(c.CtChannelCount);
-    c.AdBufferEntries = c.AdBuffer != nullptr ? c.AdChannelCount : 0;
-    c.DinBufferGroups = c.DinBuffer != nullptr ? c.DinGroupCount : 0;
-    c.CtBufferEntries = c.CtBuffer != nullptr ? c.CtChannelCount.load() : 0;
-
-    const std::int32_t channels = c.DaChannelCount;
-    if (channels > 0) {
-      const double aggregate = channels * c.DaSampleRate;
-      RingInit16(&c.DaRing, static_cast<std::uint32_t>(channels) * RingValuesPerChannel(aggregate));
-      c.DaBlockSize = drv::ZQ7_IsHiSpeed(card) == 1 ? 256 : 32;
-      c.DaStatus.word[1] = RingFreeSpace(&c.DaRing) / channels;
-      c.DaStatus.word[14] = 1;
-      c.DaStatus.word[0] = 1;
-    }
+  RingFree(&c.DaRing);
+  c.DaRing.buffer = nullptr;
+  AllocateStaging(c);
+  const std::int32_t channels = c.DaChannelCount;
+  if (channels > 0) {
+    const double aggregate = channels * c.DaSampleRate;
+    RingInit16(&c.DaRing, static_cast<std::uint32_t>(channels) * RingValuesPerChannel(aggregate));
+    c.DaBlockSize = drv::ZQ7_IsHiSpeed(card) == 1 ? 256 : 32;
+    c.DaStatus.word[1] = RingFreeSpace(&c.DaRing) / channels;
+    c.DaStatus.word[14] = 1;
+    c.DaStatus.word[0] = 1;
   }
+  da_lock.Release();
+  ad_lock.Release();
   drv::ZQ7_ConfigMeasure(card);
   return kOk;
 }
@@ -125,7 +75,7 @@ int32_t QVX_CALL ClearChannelLists(void) {
   const std::int32_t card = CurrentCardNumber();
   CardState& c = g_cards[card];
   ResetCardState(card);
-  if (drv::ZQ7_AD_ClearChannelList(card) != 1) return Fail(c);
+  if (DriverClearInputLists(card) != 1) return Fail(c);
   if (drv::ZQ7_DA_ClearChannelList(card) != 1) return Fail(c);
   return kOk;
 }
@@ -135,7 +85,7 @@ int32_t QVX_CALL ClearChannelListsEx(int32_t number, int32_t extra1, int32_t ext
   if (!CardInRange(number)) return kArgument;
   const std::int32_t card = CurrentCardNumber();
   ResetCardState(card);
-  drv::ZQ7_AD_ClearChannelList(card);
+  DriverClearInputLists(card);
   drv::ZQ7_DA_ClearChannelList(card);
   return kOk;
 }

@@ -3,6 +3,7 @@
 #include "analog_in/acquisition.h"
 #include "analog_in/fifo_read.h"
 #include "engine/block_read.h"
+#include "engine/staging.h"
 #include "frame/call.h"
 #include "frame/driver.h"
 #include "quorvex.h"
@@ -24,7 +25,7 @@ std::int32_t AddCounter(std::int32_t counter, bool mixed) {
     c.MixedScanMode = 1;
     c.ScanSlotIsCounter[slot] = 1;
   }
-  if (drv::ZQ7_CT_AddChannelList(card, counter) < 0) return Fail(c);
+  if (DriverAddCounterEntry(card, counter) < 0) return Fail(c);
   c.CtChannelCount += 1;
   return kOk;
 }
@@ -37,8 +38,8 @@ std::int32_t ReadCounterBlock(std::uint32_t* destination, std::int32_t* count, s
   if (const std::int32_t latch = c.ErrorLatch; latch != 0) return latch;
   if (destination == nullptr || count == nullptr) return Refuse(c);
   if (mode != 0 && mode != 1) return Refuse(c);
-  const std::int32_t room = StagingScansFor(c.CtBufferEntries, c.CtChannelCount);
-  if (c.CtBuffer == nullptr || room == 0) {  // no FinalInit since the last stop
+  const std::int32_t room = FifoRoom(c, kCounterFifo);
+  if (room == 0) {  // no FinalInit since the last stop
     *count = 0;
     return kOk;
   }
@@ -48,7 +49,12 @@ std::int32_t ReadCounterBlock(std::uint32_t* destination, std::int32_t* count, s
   // The worker fills the same buffer while counter reading is on, so the
   // mutex is kept until the values are copied out.
   MutexGuard lock(c.AdMutex, "CtGetSamples_3");
-  if (!lock.owned() || drv::ZQ7_CT_GetDataFromFifo(card, n, c.CtBuffer) != 0) {
+  if (!lock.owned()) {
+    *count = 0;
+    return kOk;
+  }
+  std::lock_guard<std::mutex> staging(c.Staging.lock);
+  if (n > FifoRoom(c, kCounterFifo) || drv::ZQ7_CT_GetDataFromFifo(card, n, c.CtBuffer) != 0) {
     *count = 0;
     return kOk;
   }
@@ -100,7 +106,7 @@ int32_t QVX_CALL StartCTforRead(void) {
   CardState& c = g_cards[card];
   if (Latched(c)) return kFailure;
   if (c.AdRunState > 0) return kOk;
-  if (drv::ZQ7_AD_Start(card) < 0) return Fail(c);
+  if (DriverStartCapture(card) < 0) return Fail(c);
   c.CtPollEnable = 1;
   c.AdRunState = 1;
   return kOk;
@@ -116,7 +122,7 @@ int32_t QVX_CALL StartCTCaptureEx(int32_t flag1, int32_t flag2, int32_t flag3) {
   // them fails; the latch then stops the card until its lists are cleared.
   c.AdRunState = 1;
   if (drv::ZQ7_Start_Extern(card, flag1, flag2, flag3) < 0) return Fail(c);
-  if (drv::ZQ7_AD_Start(card) < 0) return Fail(c);
+  if (DriverStartCapture(card) < 0) return Fail(c);
   return kOk;
 }
 

@@ -3,6 +3,7 @@
 #include "analog_in/acquisition.h"
 #include "analog_in/fifo_read.h"
 #include "engine/block_read.h"
+#include "engine/staging.h"
 #include "frame/call.h"
 #include "frame/driver.h"
 #include "quorvex.h"
@@ -31,7 +32,7 @@ std::int32_t AddDigitalEntry(std::int32_t channel, std::int32_t width, bool mixe
   const std::int64_t first = channel * lines;
   if (first < kDinGroups * kLinesPerGroup) c.DinGroupEnabled[first / kLinesPerGroup] = 1;
   for (std::int64_t line = first; line < first + lines; ++line) {
-    drv::ZQ7_TTL_AddChannelList(card, static_cast<std::int32_t>(line));
+    DriverAddLine(card, static_cast<std::int32_t>(line));
   }
   c.DigChannelCount += 1;
   return kOk;
@@ -79,17 +80,20 @@ int32_t QVX_CALL DIN_GetScaledData(uint32_t* destination, int32_t* count, int32_
   CardState& c = g_cards[card];
   if (const std::int32_t latch = c.ErrorLatch; latch != 0) return latch;
   if (destination == nullptr || count == nullptr || (mode != 0 && mode != 1)) return Refuse(c);
-  const std::int32_t room = StagingScansFor(c.DinBufferGroups, c.DinGroupCount);
-  if (c.DinBuffer == nullptr || room == 0) {  // no FinalInit since the last stop
+  const std::int32_t room = FifoRoom(c, kDigitalFifo);
+  if (room == 0) {  // no FinalInit since the last stop
     *count = 0;
     return kOk;
   }
   const std::int32_t n = ScansOfSideFifo(card, &drv::ZQ7_DIN_GetFifoStatus, "DinGetSamples_1",
                                          "DinGetSamples_2", count, mode, room);
   if (n == 0) return kOk;
+  std::unique_lock<std::mutex> staging(c.Staging.lock, std::defer_lock);
   {
     MutexGuard lock(c.AdMutex, "DinGetSamples_3");
-    if (!lock.owned() || drv::ZQ7_DIN_GetDataFromFifo(card, n, c.DinBuffer) != 0) {
+    if (lock.owned()) staging.lock();
+    if (!lock.owned() || n > FifoRoom(c, kDigitalFifo) ||
+        drv::ZQ7_DIN_GetDataFromFifo(card, n, c.DinBuffer) != 0) {
       *count = 0;
       return kOk;
     }

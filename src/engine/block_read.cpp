@@ -1,6 +1,8 @@
 #include "engine/block_read.h"
 
-#include "analog_in/fifo_read.h"
+#include <algorithm>
+
+#include "engine/staging.h"
 #include "frame/call.h"
 #include "frame/driver.h"
 
@@ -43,14 +45,14 @@ std::int32_t ScansOfSideFifo(std::int32_t card, std::int32_t (*status)(std::int3
 
 void DrainAutoAnalog(std::int32_t card, const char* label) {
   CardState& c = g_cards[card];
-  const std::int32_t room = StagingScansFor(c.AdBufferEntries, c.AdChannelCount);
-  if (c.AutoAdChannel != 1 || c.AdBuffer == nullptr || room == 0) return;
+  if (c.AutoAdChannel != 1 || FifoRoom(c, kAnalogFifo) == 0) return;
   MutexGuard lock(c.AdMutex, label);
   if (!lock.owned()) return;
   std::int32_t waiting = drv::ZQ7_AD_GetFifoStatus(card);
   if (waiting <= 0) return;
-  if (waiting > room) waiting = room;
-  drv::ZQ7_AD_GetDataFromFifo(card, waiting, c.AdBuffer);
+  std::lock_guard<std::mutex> staging(c.Staging.lock);
+  waiting = std::min(waiting, FifoRoom(c, kAnalogFifo));
+  if (waiting > 0) drv::ZQ7_AD_GetDataFromFifo(card, waiting, c.AdBuffer);
 }
 
 }  // namespace qvx

@@ -1,5 +1,6 @@
 #include "engine/worker.h"
 
+#include "engine/staging.h"
 #include "frame/call.h"
 #include "frame/driver.h"
 
@@ -14,6 +15,8 @@ bool Retry(const platform::Mutex* mutex) {
   if (mutex == nullptr) platform::SleepMs(kIdlePauseMs);
   return false;
 }
+
+void ReadCountersLocked(std::int32_t card, CardState& c, std::int32_t per_poll);
 
 // Acquisition half. Returns false when the pass must restart at once (the
 // mutex could not be had).
@@ -37,15 +40,23 @@ bool AcquisitionHalf(std::int32_t card, CardState& c) {
     c.ErrorLatch.store(1);
     c.AdRunState.store(0);
   }
-  // The counter read runs whether or not the fetch failed. Without staging
-  // buffers (before FinalInit, after a stop), or with more counters listed
-  // than FinalInit sized the buffer for, there is nowhere to put it. A poll
-  // of 0 scans (no rate set) asks the driver all the same and changes no
-  // value.
+  // The counter read runs whether or not the fetch failed. Without a
+  // counter buffer (before FinalInit, after a stop), or when a poll's worth
+  // of the counter list as the driver may deliver it does not fit the
+  // buffer, there is nowhere to put it. A poll of 0 scans (no rate set) asks
+  // the driver all the same and changes no value.
+  if (c.CtPollEnable.load() == 1) ReadCountersLocked(card, c, per_poll);
+  lock.Release();
+  if (c.DaRunState.load() < 1) platform::SleepMs(kAcquisitionPauseMs);
+  return true;
+}
+
+// The counter read of a poll. REQUIRES: the caller owns AdMutex.
+void ReadCountersLocked(std::int32_t card, CardState& c, std::int32_t per_poll) {
+  std::lock_guard<std::mutex> staging(c.Staging.lock);
   std::uint32_t* const buffer = c.CtBuffer;
   const std::int32_t counters = c.CtChannelCount.load();
-  if (c.CtPollEnable.load() == 1 && buffer != nullptr && per_poll >= 0 &&
-      per_poll <= kStagingScans && counters <= c.CtBufferEntries) {
+  if (buffer != nullptr && per_poll >= 0 && per_poll <= FifoRoom(c, kCounterFifo)) {
     if (drv::ZQ7_CT_GetDataFromFifo(card, per_poll, buffer) == 0 && per_poll > 0) {
       const std::uint32_t* last = buffer + static_cast<std::size_t>(per_poll - 1) * counters;
       for (std::int32_t k = 0; k < counters && k < kCounterSlots; ++k) {
@@ -54,9 +65,6 @@ bool AcquisitionHalf(std::int32_t card, CardState& c) {
       }
     }
   }
-  lock.Release();
-  if (c.DaRunState.load() < 1) platform::SleepMs(kAcquisitionPauseMs);
-  return true;
 }
 
 // Output half. Returns false when the pass must restart at once.

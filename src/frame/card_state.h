@@ -7,7 +7,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "engine/sample_ring.h"
 #include "frame/driver_api.h"
@@ -45,6 +47,29 @@ struct ModuleInfoRecord : KestroModuleInfo {
   static constexpr int kCustomerName = 318;
 };
 static_assert(sizeof(ModuleInfoRecord) == 8360, "identification record is 8360 bytes");
+
+// The three driver FIFOs and their staging buffers.
+enum Fifo : int { kAnalogFifo = 0, kCounterFifo = 1, kDigitalFifo = 2, kFifoKinds = 3 };
+
+// What the staging buffers hold and what the driver may write into them
+// (engine/staging.h keeps it). Every field is guarded by `lock`, which is
+// taken after AdMutex where both are held.
+struct StagingBook {
+  std::mutex lock;
+  // Elements allocated for AdBuffer, CtBuffer and DinBuffer.
+  std::size_t capacity[kFifoKinds]{};
+  // Width of each of the driver's input lists, in elements per scan, as the
+  // library gave them since the driver's last successful clear: analog and
+  // counter entries, and 16-line digital groups.
+  std::int32_t listed[kFifoKinds]{};
+  // The widths of the lists at the driver's last start: its FIFOs deliver
+  // scans of these widths until the next start.
+  std::int32_t started[kFifoKinds]{};
+  // The digital groups 0..63 that lines given to the driver belong to, and
+  // the lines given beyond them (each counted as a group of its own).
+  std::uint64_t line_groups = 0;
+  std::int32_t far_lines = 0;
+};
 
 struct CardState {
   // ---- Shared with the worker thread ----
@@ -93,16 +118,11 @@ struct CardState {
   std::int32_t MemTargetValues = 0;
   std::int32_t MemValuesFetched = 0;
 
-  // ---- Buffers (kept by ResetCardState) ----
+  // ---- Staging buffers (engine/staging.h; kept by ResetCardState) ----
   std::uint16_t* AdBuffer = nullptr;
   std::uint16_t* DinBuffer = nullptr;
   std::uint32_t* CtBuffer = nullptr;
-  // The analog entries, digital groups and counter entries that FinalInit
-  // sized the staging buffers for (kStagingScans scans each); lists that grew
-  // since then get fewer scans per read, never more than the buffers hold.
-  std::int32_t AdBufferEntries = 0;
-  std::int32_t DinBufferGroups = 0;
-  std::int32_t CtBufferEntries = 0;
+  StagingBook Staging;
   // Guarded by DaMutex.
   SampleRing DaRing{};
   KestroDaStatus DaStatus{};

@@ -2,6 +2,7 @@
 // doubles) or binary (20-bit analog values, raw counter and digital values).
 #include "analog_in/fifo_read.h"
 #include "engine/block_read.h"
+#include "engine/staging.h"
 #include "engine/conversions.h"
 #include "frame/call.h"
 #include "quorvex.h"

@@ -2,6 +2,7 @@
 // list clears.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,43 @@ TEST_F(SetupTest, ClearingTheListsResetsTheCardAndReportsDriverFailures) {
   kestro_sim_fail("ZQ7_DA_ClearChannelList", 5, 1);
   EXPECT_EQ(ClearChannelLists(), QVX_FAILURE);
   EXPECT_EQ(kestro_sim_call_count("ZQ7_DA_ClearChannelList"), 2u);
+}
+
+// A stop or set-up that cannot have AdMutex (card 0's worker holds it inside
+// a driver call that outlasts every bound) changes nothing the worker could
+// be using: the stop stops the module and leaves the staging buffers for a
+// later set-up; FinalInit (of another card: the mutex is shared) sets up
+// nothing and returns 1 without latching.
+TEST_F(SetupTest, StopAndSetUpThatCannotHaveTheMutexChangeNothingAWorkerSees) {
+  ASSERT_EQ(OpenCard(1), QVX_OK);
+  ASSERT_EQ(OpenCard(0), QVX_OK);
+  ASSERT_EQ(Add_AD_Channel_to_ScanList(0, 0, 0, 0), QVX_OK);
+  ASSERT_EQ(Add_CT_Channel_to_ScanList(0), QVX_OK);
+  ASSERT_EQ(SetADFrequency(1000), QVX_OK);
+  ASSERT_EQ(FinalInit(), QVX_OK);
+  std::uint16_t* const buffer = card().AdBuffer;
+  // The first poll fails (latching the card) and its counter read then
+  // holds the mutex for 6 s.
+  kestro_sim_fail("ZQ7_AD_ReadData_MixedChannels", -1, 1);
+  kestro_sim_delay("ZQ7_CT_GetDataFromFifo", 6000);
+  ASSERT_EQ(StartCTforRead(), QVX_OK);
+  ASSERT_TRUE(qvx_test::WaitFor([&] { return card().ErrorLatch.load() == 1; }));
+  kestro_sim_log_clear();
+  EXPECT_EQ(StopADCapture(), QVX_OK);
+  EXPECT_EQ(card().AdBuffer, buffer);
+  EXPECT_EQ(CallLog(), (Log{"ZQ7_AD_Stop(0)"}));
+
+  ASSERT_EQ(SwitchCard(1), QVX_OK);
+  ASSERT_EQ(Add_AD_Channel_to_ScanList(0, 0, 0, 0), QVX_OK);
+  std::uint16_t* const earlier = g_cards[1].AdBuffer;
+  kestro_sim_log_clear();
+  EXPECT_EQ(FinalInit(), QVX_FAILURE);
+  EXPECT_EQ(g_cards[1].AdBuffer, earlier);
+  EXPECT_EQ(g_cards[1].ErrorLatch.load(), 0);
+  EXPECT_EQ(kestro_sim_log_size(), 0u);
+  kestro_sim_clear_faults();
+  ASSERT_TRUE(qvx_test::WaitFor([] { return FinalInit() == QVX_OK; }, std::chrono::seconds(10)));
+  EXPECT_EQ(g_cards[1].Staging.capacity[kAnalogFifo], std::size_t{kStagingScans});
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ class WorkerTest : public qvx_test::SimTest {
     qvx_test::SimTest::TearDown();  // closes the cards: no worker runs now
     CardState& c = g_cards[0];
     c.CtBuffer = nullptr;
-    c.CtBufferEntries = 0;
+    c.Staging.capacity[kCounterFifo] = 0;
     c.CtPollEnable = 0;
     for (auto& value : c.CounterValue) value = 0;
   }
@@ -27,7 +27,7 @@ TEST_F(WorkerTest, FetchFailureLatchesStopsPollingAndStillReadsCounters) {
   CardState& c = g_cards[0];
   std::uint32_t counters[2] = {7, 9};  // the last scan of the block
   c.CtBuffer = counters;
-  c.CtBufferEntries = 2;
+  c.Staging.capacity[kCounterFifo] = 2;
   c.CtChannelCount = 2;
   c.CounterScale[0] = 10;
   c.CounterScale[1] = 1;
