@@ -423,9 +423,9 @@ const Op kOps[] = {
 constexpr int32_t kOpCount = Count(kOps);
 
 // Brings the library and the simulator back to the state every input starts
-// from: each card the input may have touched opened afresh (lists and latch
-// cleared), its staging buffers released, closed; card 0 current; the
-// simulator reset.
+// from: each card the input may have touched opened afresh, its lists
+// cleared in the library and the driver, its staging buffers released, and
+// closed; card 0 current; the simulator reset.
 void Restore() {
   Watch watch("restore between inputs");
   kestro_sim_clear_faults();
@@ -434,6 +434,7 @@ void Restore() {
     if (!g_touched.test(card)) continue;
     kestro_sim_set_module(card, KESTRO_SIM_STANDARD);
     OpenCard(card);
+    ClearChannelLists();  // the driver's lists too, so the library forgets their widths
     FinalInit();
     StopADCapture();
     CloseCard(card);
