@@ -185,6 +185,14 @@ void Opened(int32_t card, int32_t status) {
 void Cleared() {
   Current() = Lists{};
 }
+// FinalInit adds an analog entry by itself to a list of only counters and
+// digital entries.
+void Finalized(int32_t status) {
+  if (status != QVX_OK) return;
+  Lists& l = Current();
+  l.sized = true;
+  if (l.ad == 0 && (l.ct > 0 || l.dig > 0)) l.ad = 1;
+}
 void Added(int32_t status, int32_t Lists::*kind, bool mixed) {
   if (status != QVX_OK) return;
   Current().*kind += 1;
@@ -245,13 +253,9 @@ const int32_t kTimes[] = {1, 1, 2, -1};
 const uint32_t kDelays[] = {0, 1, 2, 5, 20, 200, 1100};
 const int kPauses[] = {0, 1, 2, 5, 10, 30};
 
-#define OP(name, kinds, ...)       \
-  {                                \
-#name, kinds, [](const Arg* a) { \
-     (void)a; \
-     __VA_ARGS__; \
-   } \
-  }
+// clang-format off
+#define OP(name, kinds, ...) {#name, kinds, [](const Arg* a) { (void)a; __VA_ARGS__; }}
+// clang-format on
 
 const Op kOps[] = {
     // Card lifecycle
@@ -264,10 +268,7 @@ const Op kOps[] = {
     OP(ClearChannelLists, "", ClearChannelLists(); Cleared()),
     OP(ClearChannelListsEx, "cii",
        if (ClearChannelListsEx(a[0].i, a[1].i, a[2].i) == QVX_OK) Cleared()),
-    OP(FinalInit, "",
-       if (FinalInit() == QVX_OK && Current().ad == 0 && (Current().ct > 0 || Current().dig > 0))
-           Current()
-               .ad = 1),
+    OP(FinalInit, "", Finalized(FinalInit())),
     OP(ReSynchronize, "", ReSynchronize()),
     OP(PrepareExtTrigger, "ciii", PrepareExtTrigger(a[0].i, a[1].i, a[2].i, a[3].i)),
     OP(SetMasterSlaveFunction, "ci", SetMasterSlaveFunction(a[0].i, a[1].i)),
