@@ -14,10 +14,10 @@ cmake --preset fuzz >/dev/null && cmake --build --preset fuzz || exit 1
 fuzzer=build/fuzz/bin/quorvex_fuzz
 
 if [ "${1:-}" = "--seeds" ]; then
-  rm -f tests/fuzz/corpus/*
-  mkdir -p tests/fuzz/corpus
-  QVX_FUZZ_WRITE_SEEDS=tests/fuzz/corpus QVX_FUZZ_SEEDS=tests/fuzz/seeds.txt "$fuzzer"
-  exit $?
+  fresh=$(mktemp -d)
+  QVX_FUZZ_WRITE_SEEDS="$fresh" QVX_FUZZ_SEEDS=tests/fuzz/seeds.txt "$fuzzer" || exit 1
+  rm -rf tests/fuzz/corpus && mv "$fresh" tests/fuzz/corpus && chmod 755 tests/fuzz/corpus
+  exit 0
 fi
 
 seconds=${1:-180}
