@@ -476,22 +476,24 @@ void TraceDriverCalls() {
   kestro_sim_log_clear();
 }
 
-// QVX_FUZZ_AVOID_KNOWN=1 steers around the known ways for the library's
-// lists and the module's to drift apart (re-opening an open card, adding
-// capture entries after FinalInit, a failing driver clear), so that a
-// campaign spends its time on other faults.
-bool g_avoid_known = false;
+// QVX_FUZZ_AVOID=<letters> steers around the known ways for the library's
+// lists and the module's to drift apart, so that a campaign spends its time
+// on other faults: o re-opening an open card, a adding capture entries after
+// FinalInit, c a failing driver clear.
+const char* g_avoid = "";
 
 bool Known(const Op& op, const Arg* a) {
   const std::string name = op.name;
-  if (name == "OpenCard") return InRange(a[0].i) && g_open.test(a[0].i);
+  if (name == "OpenCard")
+    return std::strchr(g_avoid, 'o') && InRange(a[0].i) && g_open.test(a[0].i);
   if (name == "sim_fail") {
-    return std::strstr(kestro_sim_entry_name(a[0].i), "ClearChannelList") != nullptr;
+    return std::strchr(g_avoid, 'c') &&
+           std::strstr(kestro_sim_entry_name(a[0].i), "ClearChannelList") != nullptr;
   }
   const bool capture_add = name.find("Add") != std::string::npos &&
                            name.find("Scan") != std::string::npos &&
                            name.find("_DA_") == std::string::npos;
-  return capture_add && Current().sized;
+  return std::strchr(g_avoid, 'a') && capture_add && Current().sized;
 }
 
 // Calls made over the whole run, printed at exit.
@@ -516,7 +518,7 @@ void RunScript(const uint8_t* data, std::size_t size) {
       if (op.kinds[k] == 'c' && InRange(args[k].i)) g_touched.set(args[k].i);
     }
     g_touched.set(g_current);
-    if (g_avoid_known && Known(op, args)) continue;
+    if (*g_avoid != '\0' && Known(op, args)) continue;
     if (g_trace) TraceOp(op, args);
     {
       Watch watch(op.name);
@@ -600,7 +602,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     WriteSeeds(seeds != nullptr ? seeds : "seeds.txt", folder);
   }
   g_trace = std::getenv("QVX_FUZZ_TRACE") != nullptr;
-  g_avoid_known = std::getenv("QVX_FUZZ_AVOID_KNOWN") != nullptr;
+  if (const char* avoid = std::getenv("QVX_FUZZ_AVOID")) g_avoid = avoid;
   std::thread(WatchdogLoop).detach();
   std::atexit([] {
     std::fprintf(stderr, "quorvex_fuzz: %llu calls in %llu inputs\n",
