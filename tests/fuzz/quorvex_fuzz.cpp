@@ -47,6 +47,7 @@ constexpr double kHuge = std::numeric_limits<double>::max();
 // r  real: a usable rate or voltage, or a value from kHostileReals
 // p  pointer: a buffer of the exact size, or (one byte in 16) null
 // e  driver entry point of the simulated module
+// t, d, z  times of an injected failure, ms of an injected delay or a pause
 constexpr int32_t kHostileCards[] = {-1, 16, 17, 100, kMin, kMax};
 constexpr int32_t kHostileInts[] = {
     -1,    -2,    -100,   kMin,   kMax,   kMax - 1, kMin + 1, 200,      255,        256,   257,
@@ -58,6 +59,11 @@ constexpr double kHostileReals[] = {kNaN,    kInf,     -kInf,  -1,     -0.0,    
                                     1e12,    9.99,     kHuge,  -kHuge, 2147483648.0, 0.5,
                                     10.0001, -10.0001, 9.9999, -1e12};
 constexpr int32_t kSeedNull = 15;
+// Injected failures repeat 1 or 2 times or until cleared; injected delays
+// and pauses are in milliseconds.
+constexpr int32_t kTimes[] = {1, 1, 2, -1};
+constexpr int32_t kDelays[] = {0, 1, 2, 5, 20, 200, 1100};
+constexpr int32_t kPauses[] = {0, 1, 2, 5, 10, 30};
 
 struct Arg {
   int32_t i = 0;
@@ -91,6 +97,15 @@ Arg Decode(char kind, uint8_t b) {
       break;
     case 'e':
       a.i = b % KESTRO_SIM_ENTRY_COUNT;
+      break;
+    case 't':
+      a.i = kTimes[b % Count(kTimes)];
+      break;
+    case 'd':
+      a.i = kDelays[b % Count(kDelays)];
+      break;
+    case 'z':
+      a.i = kPauses[b % Count(kPauses)];
       break;
   }
   return a;
@@ -243,15 +258,6 @@ std::size_t MemoryValues(int32_t card, int32_t channels, int32_t count, bool sca
                                  : (channels > 0 && channels <= l.ad ? channels : 0);
   return Scans(count) * static_cast<std::size_t>(width);
 }
-
-// An index into a table of n entries for any integer.
-int32_t Pick(int32_t value, int32_t n) {
-  return static_cast<int32_t>(static_cast<uint32_t>(value) % static_cast<uint32_t>(n));
-}
-
-const int32_t kTimes[] = {1, 1, 2, -1};
-const uint32_t kDelays[] = {0, 1, 2, 5, 20, 200, 1100};
-const int kPauses[] = {0, 1, 2, 5, 10, 30};
 
 // clang-format off
 #define OP(name, kinds, ...) {#name, kinds, [](const Arg* a) { (void)a; __VA_ARGS__; }}
@@ -412,13 +418,11 @@ const Op kOps[] = {
     OP(sim_digital_input, "cii",
        kestro_sim_set_digital_input_word(a[0].i, a[1].i, static_cast<uint32_t>(a[2].i))),
     OP(sim_signal, "ciirrr", kestro_sim_set_signal(a[0].i, a[1].i, a[2].i, a[3].r, a[4].r, a[5].r)),
-    OP(sim_fail, "eii", kestro_sim_fail(kestro_sim_entry_name(a[0].i), a[1].i, kTimes[a[2].i & 3])),
-    OP(sim_delay, "ei",
-       kestro_sim_delay(kestro_sim_entry_name(a[0].i), kDelays[Pick(a[1].i, Count(kDelays))])),
+    OP(sim_fail, "eit", kestro_sim_fail(kestro_sim_entry_name(a[0].i), a[1].i, a[2].i)),
+    OP(sim_delay, "ed",
+       kestro_sim_delay(kestro_sim_entry_name(a[0].i), static_cast<uint32_t>(a[1].i))),
     OP(sim_clear_faults, "", kestro_sim_clear_faults()),
-    OP(pause, "i",
-       std::this_thread::sleep_for(
-           std::chrono::milliseconds(kPauses[Pick(a[0].i, Count(kPauses))]))),
+    OP(pause, "z", std::this_thread::sleep_for(std::chrono::milliseconds(a[0].i))),
 };
 #undef OP
 constexpr int32_t kOpCount = Count(kOps);
