@@ -441,7 +441,9 @@ void Restore() {
     OpenCard(card);
     ClearChannelLists();  // the driver's lists too, so the library forgets their widths
     FinalInit();
+    StartADCapture();  // a stop releases the staging buffers only after a start (or a latch)
     StopADCapture();
+    ClearChannelLists();  // the latch the start may have set
     CloseCard(card);
   }
   kestro_sim_reset();
