@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "analog_in/acquisition.h"
+#include "engine/capture_control.h"
 #include "frame/card_state.h"
 #include "frame/driver.h"
 #include "kestro_sim.h"

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <vector>
 
-#include "frame/driver_api.h"
+#include "kestrolib.h"
 #include "kestro_sim.h"
 #include "quorvex.h"
 

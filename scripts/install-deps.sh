@@ -1,14 +1,33 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building and testing need. Safe to run
 # again: packages already present are skipped by apt.
+#
+#   install-deps.sh        everything the test command needs
+#   install-deps.sh demo   only what the main job (scripts/demo.sh) needs
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build python3
+# The library, the simulated module and qvx, with the plot of its captures.
+demo_packages=(
+  build-essential cmake ninja-build
+  libcli11-dev libfmt-dev gnuplot-nox
+)
+# The tests, the benchmarks, qvx's HDF5 files and the Windows builds.
+test_packages=(
+  python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libhdf5-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
   clang-14 libclang-rt-14-dev
 )
+
+case "${1:-all}" in
+  demo) packages=("${demo_packages[@]}") ;;
+  all) packages=("${demo_packages[@]}" "${test_packages[@]}") ;;
+  *)
+    echo "usage: $0 [demo|all]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -8,13 +8,12 @@ endif()
 # GoogleTest is built from the sources Debian ships (see FindGTest.cmake).
 list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
 
-# Test programs run through Wine. Only 64-bit Wine is at hand, so the
-# wrapper turns 32-bit programs away with a message (and lists no tests for
-# them, so that test discovery in the 32-bit build finds nothing to run).
+# Test programs run through Wine: the 32-bit ones with the 32-bit loader,
+# which the wrapper asks for (without it the 32-bit build lists no tests).
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
 else()
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh --no-32-bit-wine)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh --32-bit)
 endif()
 # Tests are listed when ctest runs, not while building: a build needs no Wine.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)

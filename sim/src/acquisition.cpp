@@ -421,12 +421,12 @@ std::int32_t ZQ7_AD_Stop(std::int32_t card) {
 
 // The older polled interface is not modelled: its status words are 0 and
 // its reads deliver nothing, on any card.
-qvx::KestroDaStatus ZQ7_AD_GetStatus(std::int32_t) {
-  return qvx::KestroDaStatus{};
+KestroDaStatus ZQ7_AD_GetStatus(std::int32_t) {
+  return KestroDaStatus{};
 }
 
-qvx::KestroDaStatus ZQ7_AD_GetStatus_MixedChannels(std::int32_t) {
-  return qvx::KestroDaStatus{};
+KestroDaStatus ZQ7_AD_GetStatus_MixedChannels(std::int32_t) {
+  return KestroDaStatus{};
 }
 
 std::int32_t ZQ7_AD_GetData(std::int32_t card, std::int32_t* count, std::uint16_t*) {
@@ -492,8 +492,8 @@ std::int32_t ZQ7_TTL_AddChannelList(std::int32_t card, std::int32_t line) {
   return 0;
 }
 
-qvx::KestroDaStatus ZQ7_TTL_GetStatus(std::int32_t) {
-  return qvx::KestroDaStatus{};
+KestroDaStatus ZQ7_TTL_GetStatus(std::int32_t) {
+  return KestroDaStatus{};
 }
 
 std::int32_t ZQ7_TTL_GetData(std::int32_t card, std::int32_t* count, std::uint16_t*) {

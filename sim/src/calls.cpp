@@ -20,7 +20,7 @@ namespace {
 
 constexpr const char* kEntryNames[] = {
 #define KSIM_NAME(required, result, name, params, args, missing) #name,
-    QVX_DRIVER_ENTRIES(KSIM_NAME)
+    KESTRO_ENTRIES(KSIM_NAME)
 #undef KSIM_NAME
 };
 static_assert(sizeof kEntryNames / sizeof kEntryNames[0] == kEntryCount);

@@ -82,8 +82,8 @@ const ModuleModel& Model(int module) {
   return kCatalogue[module >= 0 && module < KESTRO_SIM_MODULE_COUNT ? module : KESTRO_SIM_ABSENT];
 }
 
-void BuildIdentRecord(int module, qvx::KestroModuleInfo& record) {
-  record = qvx::KestroModuleInfo{};
+void BuildIdentRecord(int module, KestroModuleInfo& record) {
+  record = KestroModuleInfo{};
   const ModuleModel& model = Model(module);
   if (!model.present) return;
   std::uint8_t* bytes = record.bytes;

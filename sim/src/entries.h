@@ -1,5 +1,5 @@
 // The simulated module's side of the driver interface: one enumerator, one
-// implementation and one failure value per entry point of QVX_DRIVER_ENTRIES,
+// implementation and one failure value per entry point of KESTRO_ENTRIES,
 // and the prologue every exported entry point runs before its work.
 #pragma once
 
@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "frame/driver_api.h"
+#include "kestrolib.h"
 
 #if defined(_WIN32)
 #define KSIM_EXPORT __declspec(dllexport)
@@ -19,13 +19,13 @@ namespace ksim {
 
 enum class Entry : int {
 #define KSIM_ENUMERATOR(required, result, name, params, args, missing) name,
-  QVX_DRIVER_ENTRIES(KSIM_ENUMERATOR)
+  KESTRO_ENTRIES(KSIM_ENUMERATOR)
 #undef KSIM_ENUMERATOR
 };
 
 inline constexpr int kEntryCount = 0
 #define KSIM_ONE(required, result, name, params, args, missing) +1
-    QVX_DRIVER_ENTRIES(KSIM_ONE)
+    KESTRO_ENTRIES(KSIM_ONE)
 #undef KSIM_ONE
     ;
 static_assert(kEntryCount == 54, "the driver has 54 entry points");
@@ -38,14 +38,14 @@ int EntryIndex(const char* name);
 namespace failure {
 #define KSIM_FAILURE(required, result, name, params, args, missing) \
   inline constexpr result name = missing;
-QVX_DRIVER_ENTRIES(KSIM_FAILURE)
+KESTRO_ENTRIES(KSIM_FAILURE)
 #undef KSIM_FAILURE
 }  // namespace failure
 
 // The work of each entry point, after the prologue.
 namespace drv {
 #define KSIM_DECLARE(required, result, name, params, args, missing) result name params;
-QVX_DRIVER_ENTRIES(KSIM_DECLARE)
+KESTRO_ENTRIES(KSIM_DECLARE)
 #undef KSIM_DECLARE
 }  // namespace drv
 

@@ -17,7 +17,7 @@ int FlashBytes(const void* buffer, std::int32_t count) {
 
 namespace drv {
 
-qvx::KestroModuleInfo ZQ7_ReadNewFlash(std::int32_t card) {
+KestroModuleInfo ZQ7_ReadNewFlash(std::int32_t card) {
   CardAccess access(card);
   if (!access) return failure::ZQ7_ReadNewFlash;
   return access->ident;
@@ -25,7 +25,7 @@ qvx::KestroModuleInfo ZQ7_ReadNewFlash(std::int32_t card) {
 
 // The record is kept and read back until the module is powered on again; it
 // does not change what the module does.
-std::int32_t ZQ7_WriteNewFlash(std::int32_t card, const qvx::KestroModuleInfo* info) {
+std::int32_t ZQ7_WriteNewFlash(std::int32_t card, const KestroModuleInfo* info) {
   CardAccess access(card);
   if (!access || info == nullptr) return failure::ZQ7_WriteNewFlash;
   access->ident = *info;

@@ -145,11 +145,11 @@ std::int32_t ZQ7_DA_Stop(std::int32_t card) {
   return 0;
 }
 
-qvx::KestroDaStatus ZQ7_DA_GetStatus(std::int32_t card) {
+KestroDaStatus ZQ7_DA_GetStatus(std::int32_t card) {
   CardAccess access(card);
   if (!access) return failure::ZQ7_DA_GetStatus;
   AdvanceOutput(*access);
-  qvx::KestroDaStatus status{};
+  KestroDaStatus status{};
   status.word[kStatusRunning] = access->da_running ? 1 : 0;
   status.word[kStatusRoom] = Room(*access);
   status.word[kStatusReady] = 1;

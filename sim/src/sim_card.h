@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "frame/driver_api.h"
+#include "kestrolib.h"
 #include "kestro_sim.h"
 
 namespace ksim {
@@ -49,7 +49,7 @@ struct ModuleModel {
 
 const ModuleModel& Model(int module);
 // Fills the module's identification record.
-void BuildIdentRecord(int module, qvx::KestroModuleInfo& record);
+void BuildIdentRecord(int module, KestroModuleInfo& record);
 // Reads "0=hispeed,3=counter" into modules[card]; bad items are reported on
 // standard error and skipped. Cards not named keep their value.
 void ParseModuleChoice(const char* text, std::int32_t modules[kCards]);
@@ -209,7 +209,7 @@ struct SimCard {
   const ModuleModel* model = nullptr;
   bool open = false;
   Clock::time_point epoch{};  // start of the time base
-  qvx::KestroModuleInfo ident{};
+  KestroModuleInfo ident{};
 
   // Settings the driver received.
   std::int32_t differential = 0;

@@ -34,7 +34,7 @@ R CallOn(R(KESTRO_CALL* entry)(), std::int32_t) {
   return entry();
 }
 
-int ByteAt(const qvx::KestroModuleInfo& record, int offset) {
+int ByteAt(const KestroModuleInfo& record, int offset) {
   return record.bytes[offset];
 }
 
@@ -93,7 +93,7 @@ TEST_F(Sim, BadCardsAndAbsentModulesFailEveryEntryPointSafely) {
   if (card != 2 || std::strcmp(#name, "ZQ7_SwitchCard") != 0) {            \
     EXPECT_TRUE(SameBytes<result>(CallOn(&name, card), missing)) << #name; \
   }
-    QVX_DRIVER_ENTRIES(EXPECT_FAILURE)
+    KESTRO_ENTRIES(EXPECT_FAILURE)
 #undef EXPECT_FAILURE
   }
   EXPECT_EQ(ZQ7_SwitchCard(2), 0);

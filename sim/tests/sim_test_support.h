@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include "frame/driver_api.h"
+#include "kestrolib.h"
 #include "kestro_sim.h"
 
 extern "C" {
 #define DECLARE_ENTRY(required, result, name, params, args, missing) result KESTRO_CALL name params;
-QVX_DRIVER_ENTRIES(DECLARE_ENTRY)
+KESTRO_ENTRIES(DECLARE_ENTRY)
 #undef DECLARE_ENTRY
 }
 

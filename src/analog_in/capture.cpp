@@ -1,5 +1,6 @@
 // Starting, stopping and watching the continuous acquisition.
-#include "analog_in/acquisition.h"
+#include "engine/block_read.h"
+#include "engine/capture_control.h"
 #include "frame/call.h"
 #include "frame/driver.h"
 #include "quorvex.h"
@@ -34,10 +35,8 @@ int32_t QVX_CALL GetADBufferStatus(int32_t card, int32_t* values_per_channel) {
     return kArgument;
   }
   CardState& c = g_cards[card];
-  if (const std::int32_t latch = c.ErrorLatch; latch != 0) return latch;
+  if (const std::int32_t latch = LatchValue(c)) return latch;
   if (values_per_channel == nullptr) return kArgument;
-  MutexGuard lock(c.AdMutex, "GetADBufferStatus");
-  // Without the mutex the FIFO is not asked: nothing is reported waiting.
-  *values_per_channel = lock.owned() ? drv::ZQ7_AD_GetFifoStatus(card) : 0;
-  return kOk;
+  return ReportWaitingScans(card, &drv::ZQ7_AD_GetFifoStatus, "GetADBufferStatus",
+                            values_per_channel);
 }

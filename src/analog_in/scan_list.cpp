@@ -1,5 +1,5 @@
 // The analog entries of the scan list and the acquisition rate.
-#include "analog_in/acquisition.h"
+#include "engine/capture_control.h"
 #include "engine/staging.h"
 #include "frame/call.h"
 #include "frame/driver.h"

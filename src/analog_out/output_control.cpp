@@ -13,11 +13,6 @@ namespace {
 
 // Values per second the output may take over all listed channels.
 constexpr std::int64_t kMaxAggregateDaRate = 1000;
-// Longest time a stop waits for the worker's acknowledgement. The worker's
-// own wait for DaMutex gives up as soon as it sees the feed switched off, so
-// the acknowledgement comes within a pass; the limit only guards against a
-// driver call that hangs.
-constexpr std::uint32_t kDaStopAckLimitMs = 5000;
 
 // The worker's pause after a pass that sends nothing: the time in which the
 // module outputs a quarter of a block at the listed rate, within the worker's
@@ -107,14 +102,7 @@ int32_t QVX_CALL StopDAOutput(void) {
   // of its own and the stop touches neither the ring nor the status.
   MutexGuard lock(c.DaMutex, "DaStop");
   c.DaRunState.store(0);
-  // Only a running worker acknowledges; a latch set by the worker ends the
-  // wait too.
-  if (c.WorkerThread != nullptr) {
-    for (std::uint32_t waited = 0;
-         c.DaRunState.load() != -1 && !Latched(c) && waited < kDaStopAckLimitMs; ++waited) {
-      platform::SleepMs(1);
-    }
-  }
+  AwaitAcknowledgement(c, c.DaRunState, StopWait::kAcknowledgementOrLatch);
   c.DaRunState.store(0);
   drv::ZQ7_DA_Stop(card);
   return kOk;

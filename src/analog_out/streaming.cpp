@@ -6,6 +6,7 @@
 // the worker refreshes after every block and the puts after every write. The
 // ring and the status are touched only under DaMutex; conversion runs outside
 // it.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -18,19 +19,39 @@
 namespace qvx {
 namespace {
 
-// The labels of a put's mutex waits: the first status read (null: silent),
-// the writes of cases A, B and C, and the status polls of case C.
-struct PutLabels {
-  const char* first;
-  const char* write_a;
-  const char* write_b;
-  const char* poll;
-  const char* write_c;
+// What tells the two puts apart, by meaning.
+struct PutRules {
+  // Labels of the mutex waits: the first status read (null: it sends no
+  // message), the write of a request that fits, the write of what fits now
+  // (mode 0), the status polls of a put that waits for room (mode 1), and
+  // the write after that wait.
+  const char* status_label;
+  const char* fits_label;
+  const char* what_fits_label;
+  const char* poll_label;
+  const char* waited_label;
+  // A request "fits" when the room reaches it, or only when the room exceeds
+  // it; a request equal to the room then takes the what-fits or the waiting
+  // path, which take the whole request all the same.
+  bool fits_only_above;
+  // A negative request is an argument error (2, latched), or fails like a
+  // temporary buffer that cannot be had (count 0, 1, latched).
+  bool negative_is_argument_error;
 };
-constexpr PutLabels kScaledLabels = {"PutScaledData-beg", "PutScaledData-alg", "PutScaledData-any",
-                                     "PutScaledData-wait1", "PutScaledData-wait2"};
-constexpr PutLabels kBinaryLabels = {nullptr, "PutBinaryData-beg", "PutBinaryData-alg",
-                                     "PutScaledData-wait1", "PutBinaryData-any"};
+constexpr PutRules kScaledPut = {"PutScaledData-beg",
+                                 "PutScaledData-alg",
+                                 "PutScaledData-any",
+                                 "PutScaledData-wait1",
+                                 "PutScaledData-wait2",
+                                 /*fits_only_above=*/false,
+                                 /*negative_is_argument_error=*/false};
+constexpr PutRules kBinaryPut = {nullptr,
+                                 "PutBinaryData-beg",
+                                 "PutBinaryData-alg",
+                                 "PutScaledData-wait1",
+                                 "PutBinaryData-any",
+                                 /*fits_only_above=*/true,
+                                 /*negative_is_argument_error=*/true};
 
 // Pause between the status polls of a put that waits for room: half the
 // time the module needs to output the missing frames, at least 1 ms and at
@@ -52,14 +73,43 @@ int PointerAsInt(const void* pointer) {
   return static_cast<int>(reinterpret_cast<std::intptr_t>(pointer));
 }
 
+// One status poll of a waiting put.
+struct RoomPoll {
+  bool seen = false;        // the mutex was had and the status read
+  std::int32_t room = 0;    // DaStatus word 1: free frames of the ring
+  std::int32_t queued = 0;  // codes waiting in the ring
+};
+
+// Watches the room of a waiting put grow; stalled once it has not grown for
+// the limit.
+class StallWatch {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit StallWatch(std::chrono::milliseconds limit) : limit_(limit) {}
+  bool Stalled(const RoomPoll& poll) {
+    const Clock::time_point now = Clock::now();
+    if (poll.seen && poll.room > best_room_) {
+      best_room_ = poll.room;
+      grew_ = now;
+      return false;
+    }
+    return now - grew_ > limit_;
+  }
+
+ private:
+  std::chrono::milliseconds limit_;
+  std::int32_t best_room_ = -1;
+  Clock::time_point grew_ = Clock::now();
+};
+
 // One put, after the trace line and the argument checks. `codes(frames,
 // channels)` yields the codes of the first `frames` frames of `channels`
 // codes each (null when they cannot be had: the temporary buffer of the
 // scaled put); it is called outside the mutex.
 class Put {
  public:
-  Put(std::int32_t* count, std::int32_t mode, const PutLabels& labels, bool binary)
-      : c_(CurrentState()), count_(count), mode_(mode), labels_(labels), binary_(binary) {}
+  Put(std::int32_t* count, std::int32_t mode, const PutRules& rules)
+      : c_(CurrentState()), count_(count), mode_(mode), rules_(rules) {}
 
   template <typename Codes>
   std::int32_t Run(Codes&& codes);
@@ -74,15 +124,21 @@ class Put {
   // Writes `frames` frames under DaMutex and refreshes the room figure.
   template <typename Codes>
   std::int32_t Write(Codes& codes, std::int32_t frames, const char* label);
-  // Case C: polls the status until the room reaches the request. False when
-  // the put gives up (the status is then set).
-  bool WaitForRoom(std::int32_t requested, std::int32_t* status);
+  // Mode 1: polls the status until the room reaches the request. False when
+  // the put gives up.
+  bool WaitForRoom(std::int32_t requested);
+  RoomPoll PollRoom();
+  // Room comes only from blocks the worker sends: none while the worker
+  // met a failure, while the feed is off, or while the ring holds less than
+  // a block.
+  bool NoMoreRoomCanCome(const RoomPoll& poll) const;
+  std::chrono::milliseconds StallLimit() const;
+  std::uint32_t PollPauseMs(std::int32_t requested, const RoomPoll& poll) const;
 
   CardState& c_;
   std::int32_t* count_;
   std::int32_t mode_;
-  const PutLabels& labels_;
-  bool binary_;
+  const PutRules& rules_;
   std::int32_t channels_ = 0;
   std::int32_t capacity_ = 0;  // the ring's, in codes
 };
@@ -91,7 +147,7 @@ template <typename Codes>
 std::int32_t Put::Run(Codes&& codes) {
   KestroDaStatus status{};
   {
-    MutexGuard lock(c_.DaMutex, labels_.first);
+    MutexGuard lock(c_.DaMutex, rules_.status_label);
     if (!lock.owned()) return NothingPut();
     status = c_.DaStatus;
     capacity_ = c_.DaRing.capacity;
@@ -104,25 +160,24 @@ std::int32_t Put::Run(Codes&& codes) {
 
   const std::int32_t requested = *count_;
   if (requested < 0) {
-    if (binary_) return Refuse(c_);
-    *count_ = 0;  // the temporary buffer of a negative size cannot be had
+    if (rules_.negative_is_argument_error) return Refuse(c_);
+    *count_ = 0;
     return Fail(c_);
   }
   const std::int32_t room = status.word[1];
-  if (binary_ ? room > requested : room >= requested) {
-    return Write(codes, requested, labels_.write_a);
+  if (rules_.fits_only_above ? room > requested : room >= requested) {
+    return Write(codes, requested, rules_.fits_label);
   }
   if (mode_ == 0) {
     const std::int32_t taken = room > 0 ? room : 0;
-    const std::int32_t result = Write(codes, taken, labels_.write_b);
+    const std::int32_t result = Write(codes, taken, rules_.what_fits_label);
     if (result == kOk) *count_ = taken;
     return result;
   }
   // More than the ring can ever hold is refused at once.
   if (requested > capacity_ / channels_) return Refuse(c_);
-  std::int32_t result = kOk;
-  if (!WaitForRoom(requested, &result)) return result;
-  return Write(codes, requested, labels_.write_c);
+  if (!WaitForRoom(requested)) return NothingPut();
+  return Write(codes, requested, rules_.waited_label);
 }
 
 template <typename Codes>
@@ -151,59 +206,47 @@ std::int32_t Put::Write(Codes& codes, std::int32_t frames, const char* label) {
   return kOk;
 }
 
-bool Put::WaitForRoom(std::int32_t requested, std::int32_t* status) {
-  using Clock = std::chrono::steady_clock;
-  // Time of four blocks at the output rate, on top of the floor.
-  std::chrono::milliseconds stall_limit = kStallFloor;
-  const double frames_per_second = c_.DaSampleRate;
-  const double codes_per_second = frames_per_second * channels_;
+bool Put::WaitForRoom(std::int32_t requested) {
+  StallWatch watch(StallLimit());
+  for (;;) {
+    const RoomPoll poll = PollRoom();
+    if (poll.seen && poll.room >= requested) return true;
+    if (NoMoreRoomCanCome(poll) || watch.Stalled(poll)) return false;
+    platform::SleepMs(PollPauseMs(requested, poll));
+  }
+}
+
+RoomPoll Put::PollRoom() {
+  RoomPoll poll;
+  MutexGuard lock(c_.DaMutex, rules_.poll_label);
+  if (lock.owned()) {
+    poll.seen = true;
+    poll.room = c_.DaStatus.word[1];
+    poll.queued = RingCount(&c_.DaRing);
+  }
+  return poll;
+}
+
+bool Put::NoMoreRoomCanCome(const RoomPoll& poll) const {
+  if (Latched(c_)) return true;
+  return poll.seen && (c_.DaRunState.load() < 1 || poll.queued < c_.DaBlockSize.load());
+}
+
+std::chrono::milliseconds Put::StallLimit() const {
+  std::chrono::milliseconds limit = kStallFloor;
+  const double codes_per_second = c_.DaSampleRate * channels_;
   if (codes_per_second > 0.0) {
     const double block_ms = 1000.0 * c_.DaBlockSize.load() / codes_per_second;
-    if (block_ms < 3.6e6) stall_limit += std::chrono::milliseconds(static_cast<long>(4 * block_ms));
+    if (block_ms < 3.6e6) limit += std::chrono::milliseconds(static_cast<long>(4 * block_ms));
   }
-  std::int32_t best_room = -1;
-  Clock::time_point grew = Clock::now();
-  for (;;) {
-    std::int32_t room = 0;
-    std::int32_t queued = 0;
-    bool seen = false;
-    {
-      MutexGuard lock(c_.DaMutex, labels_.poll);
-      if (lock.owned()) {
-        seen = true;
-        room = c_.DaStatus.word[1];
-        queued = RingCount(&c_.DaRing);
-      }
-    }
-    if (seen && room >= requested) return true;
-    // The worker met a failure: no more room will come.
-    if (Latched(c_)) {
-      *status = NothingPut();
-      return false;
-    }
-    // Room only comes from blocks the worker sends: not while the feed is
-    // off, and not while the ring holds less than a block.
-    if (seen && (c_.DaRunState.load() < 1 || queued < c_.DaBlockSize.load())) {
-      *status = NothingPut();
-      return false;
-    }
-    const Clock::time_point now = Clock::now();
-    if (seen && room > best_room) {
-      best_room = room;
-      grew = now;
-    } else if (now - grew > stall_limit) {
-      *status = NothingPut();
-      return false;
-    }
-    double pause_ms = kMinPollPauseMs;
-    if (seen && frames_per_second > 0.0) {
-      pause_ms = 500.0 * (requested - room) / frames_per_second;
-      pause_ms = pause_ms < kMinPollPauseMs   ? kMinPollPauseMs
-                 : pause_ms > kMaxPollPauseMs ? kMaxPollPauseMs
-                                              : pause_ms;
-    }
-    platform::SleepMs(static_cast<std::uint32_t>(pause_ms));
-  }
+  return limit;
+}
+
+std::uint32_t Put::PollPauseMs(std::int32_t requested, const RoomPoll& poll) const {
+  const double frames_per_second = c_.DaSampleRate;
+  if (!poll.seen || !(frames_per_second > 0.0)) return static_cast<std::uint32_t>(kMinPollPauseMs);
+  const double pause_ms = 500.0 * (requested - poll.room) / frames_per_second;
+  return static_cast<std::uint32_t>(std::clamp(pause_ms, kMinPollPauseMs, kMaxPollPauseMs));
 }
 
 // The checks both puts make before their status read. Returns -1 when they
@@ -243,7 +286,7 @@ int32_t QVX_CALL PutScaledData(int32_t p1, const double* volts, int32_t channels
     }
     return buffer.get();
   };
-  return Put(frames, mode, kScaledLabels, false).Run(convert);
+  return Put(frames, mode, kScaledPut).Run(convert);
 }
 
 int32_t QVX_CALL PutBinaryData(const uint16_t* codes, int32_t channels, int32_t* frames,
@@ -259,9 +302,7 @@ int32_t QVX_CALL PutBinaryData(const uint16_t* codes, int32_t channels, int32_t*
   if (const std::int32_t refused = CheckPut(c, codes, frames, channels, mode); refused >= 0) {
     return refused;
   }
-  return Put(frames, mode, kBinaryLabels, true).Run([codes](std::int32_t, std::int32_t) {
-    return codes;
-  });
+  return Put(frames, mode, kBinaryPut).Run([codes](std::int32_t, std::int32_t) { return codes; });
 }
 
 int32_t QVX_CALL GetDAFreeBufferSpace(int32_t card, int32_t* free_frames) {

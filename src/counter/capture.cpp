@@ -1,8 +1,7 @@
 // Counters in the card's acquisition: the two add calls, the rate, start
 // and stop, and the block reads of the counter FIFO.
-#include "analog_in/acquisition.h"
-#include "analog_in/fifo_read.h"
 #include "engine/block_read.h"
+#include "engine/capture_control.h"
 #include "engine/staging.h"
 #include "frame/call.h"
 #include "frame/driver.h"
@@ -35,9 +34,9 @@ std::int32_t ReadCounterBlock(std::uint32_t* destination, std::int32_t* count, s
                               bool scaled) {
   const std::int32_t card = CurrentCardNumber();
   CardState& c = g_cards[card];
-  if (const std::int32_t latch = c.ErrorLatch; latch != 0) return latch;
-  if (destination == nullptr || count == nullptr) return Refuse(c);
-  if (mode != 0 && mode != 1) return Refuse(c);
+  if (const std::int32_t refused = CheckBlockRead(c, destination, count, mode); refused >= 0) {
+    return refused;
+  }
   const std::int32_t room = FifoRoom(c, kCounterFifo);
   if (room == 0) {  // no FinalInit since the last stop
     *count = 0;
@@ -148,9 +147,7 @@ int32_t QVX_CALL GetCTBufferStatus(int32_t card, int32_t* values_per_channel) {
   Trace("begin GetCTBufferStatus (%d, *ValPerChan)", card);
   if (!CardInRange(card)) return kArgument;
   CardState& c = g_cards[card];
-  if (const std::int32_t latch = c.ErrorLatch; latch != 0) return latch;
+  if (const std::int32_t latch = LatchValue(c)) return latch;
   if (values_per_channel == nullptr) return Refuse(c);
-  MutexGuard lock(c.AdMutex, "CtGetStatus");
-  *values_per_channel = lock.owned() ? drv::ZQ7_CT_GetFifoStatus(card) : 0;
-  return kOk;
+  return ReportWaitingScans(card, &drv::ZQ7_CT_GetFifoStatus, "CtGetStatus", values_per_channel);
 }

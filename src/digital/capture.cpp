@@ -1,8 +1,7 @@
 // Digital inputs in the card's acquisition: the two add calls, the rate,
 // start and stop, and the block reads of the digital FIFO.
-#include "analog_in/acquisition.h"
-#include "analog_in/fifo_read.h"
 #include "engine/block_read.h"
+#include "engine/capture_control.h"
 #include "engine/staging.h"
 #include "frame/call.h"
 #include "frame/driver.h"
@@ -78,8 +77,9 @@ int32_t QVX_CALL DIN_GetScaledData(uint32_t* destination, int32_t* count, int32_
         static_cast<int>(reinterpret_cast<std::intptr_t>(count)), mode);
   const std::int32_t card = CurrentCardNumber();
   CardState& c = g_cards[card];
-  if (const std::int32_t latch = c.ErrorLatch; latch != 0) return latch;
-  if (destination == nullptr || count == nullptr || (mode != 0 && mode != 1)) return Refuse(c);
+  if (const std::int32_t refused = CheckBlockRead(c, destination, count, mode); refused >= 0) {
+    return refused;
+  }
   const std::int32_t room = FifoRoom(c, kDigitalFifo);
   if (room == 0) {  // no FinalInit since the last stop
     *count = 0;
@@ -110,7 +110,7 @@ int32_t QVX_CALL DIN_GetScaledData(uint32_t* destination, int32_t* count, int32_
 int32_t QVX_CALL DIN_GetBinaryData(uint32_t* destination, int32_t* count, int32_t mode) {
   Trace("begin DIN_GetBinaryData (*DestBuff, %d, %d)",
         static_cast<int>(reinterpret_cast<std::intptr_t>(count)), mode);
-  if (const std::int32_t latch = CurrentState().ErrorLatch; latch != 0) return latch;
+  if (const std::int32_t latch = LatchValue(CurrentState())) return latch;
   return DIN_GetScaledData(destination, count, mode);
 }
 
@@ -119,9 +119,7 @@ int32_t QVX_CALL GetDINBufferStatus(int32_t card, int32_t* values_per_channel) {
   // Refused arguments latch the current card, not the card named.
   if (!CardInRange(card)) return Refuse(CurrentState());
   CardState& c = g_cards[card];
-  if (const std::int32_t latch = c.ErrorLatch; latch != 0) return latch;
+  if (const std::int32_t latch = LatchValue(c)) return latch;
   if (values_per_channel == nullptr) return Refuse(CurrentState());
-  MutexGuard lock(c.AdMutex, "DinGetStatus");
-  *values_per_channel = lock.owned() ? drv::ZQ7_DIN_GetFifoStatus(card) : 0;
-  return kOk;
+  return ReportWaitingScans(card, &drv::ZQ7_DIN_GetFifoStatus, "DinGetStatus", values_per_channel);
 }

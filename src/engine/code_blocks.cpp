@@ -14,7 +14,7 @@ void ScansToVolts(const std::uint16_t* __restrict from, double* __restrict to, s
   double f[kWidth];
   for (std::size_t k = 0; k < kWidth; ++k) f[k] = factor[k];
   for (std::size_t i = 0; i < scans; ++i, from += kWidth, to += kWidth) {
-    for (std::size_t k = 0; k < kWidth; ++k) to[k] = CodeToVoltsFast(from[k]) * f[k];
+    for (std::size_t k = 0; k < kWidth; ++k) to[k] = CodeToVolts(from[k]) * f[k];
   }
 }
 
@@ -42,18 +42,26 @@ void WidenCodes(const std::uint16_t* in, std::uint32_t* out, std::size_t n) {
   for (; i < n; ++i) to[i] = from[i];
 }
 
-void CodesToVolts(const std::uint16_t* in, double* out, std::size_t scans, std::int32_t channels,
-                  const double* factor) {
+void CodesToVolts(const std::uint16_t* in, double* out, std::size_t scans, std::int32_t stride,
+                  std::int32_t channels, const double* factor) {
   const std::uint16_t* __restrict from = in;
   double* __restrict to = out;
-  const auto width = static_cast<std::size_t>(channels);
+  const auto width = static_cast<std::size_t>(stride);
+  if (channels != stride) {
+    // Some inputs of each scan (a memory-measurement read of fewer inputs).
+    const auto wanted = static_cast<std::size_t>(channels < stride ? channels : stride);
+    for (std::size_t i = 0; i < scans; ++i, from += width, to += width) {
+      for (std::size_t k = 0; k < wanted; ++k) to[k] = CodeToVolts(from[k]) * factor[k];
+    }
+    return;
+  }
   bool one_factor = true;
   for (std::size_t k = 1; k < width; ++k) one_factor = one_factor && factor[k] == factor[0];
   if (one_factor) {
     // The common case (every input in one range): one flat loop.
     const double f = factor[0];
     const std::size_t n = scans * width;
-    for (std::size_t i = 0; i < n; ++i) to[i] = CodeToVoltsFast(from[i]) * f;
+    for (std::size_t i = 0; i < n; ++i) to[i] = CodeToVolts(from[i]) * f;
     return;
   }
   if (width >= 1 && width <= kKernels.size()) {
@@ -61,7 +69,7 @@ void CodesToVolts(const std::uint16_t* in, double* out, std::size_t scans, std::
     return;
   }
   for (std::size_t i = 0; i < scans; ++i, from += width, to += width) {
-    for (std::size_t k = 0; k < width; ++k) to[k] = CodeToVoltsFast(from[k]) * factor[k];
+    for (std::size_t k = 0; k < width; ++k) to[k] = CodeToVolts(from[k]) * factor[k];
   }
 }
 

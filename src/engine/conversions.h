@@ -12,15 +12,25 @@
 
 namespace qvx {
 
-constexpr double kCodesPerVolt = 3276.8;    // 65536 / 20
+constexpr double kCodesPerVolt = 3276.8;  // 65536 / 20
+constexpr std::int32_t kMaxCode = 65535;
 constexpr double kHalfSpanVolts = 10.0;     // the span is -10 V .. +10 V
 constexpr double kWide20PerVolt = 52428.8;  // 3276.8 * 16
-constexpr std::int32_t kMaxCode = 65535;
 constexpr std::int32_t kMaxWide20 = 0x7FFFF;
 constexpr std::int32_t kMinWide20 = -0x80000;
 
-// code / 3276.8 - 10.0. Callers pass a 16-bit code, zero-extended.
+// One step of the code scale, 1/3276.8 V. It is exactly representable
+// (5/16384), and for every 16-bit code `code * kVoltsPerCode` equals
+// `code / 3276.8` bit for bit (the tests check all 65536 codes).
+constexpr double kVoltsPerCode = 0.00030517578125;
+
+// code / 3276.8 - 10.0, the one conversion of every scaled read. A 16-bit
+// code is multiplied by the step, which gives the quotient bit for bit and
+// lets the block conversions vectorise; any other value (a single conversion
+// that a driver reports beyond 16 bits) is divided.
 inline double CodeToVolts(std::int32_t code) {
+  if (code >= 0 && code <= kMaxCode)
+    return static_cast<double>(code) * kVoltsPerCode - kHalfSpanVolts;
   return static_cast<double>(code) / kCodesPerVolt - kHalfSpanVolts;
 }
 

@@ -1,5 +1,9 @@
 #include "engine/worker.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
 #include "engine/staging.h"
 #include "frame/call.h"
 #include "frame/driver.h"
@@ -8,10 +12,11 @@ namespace qvx {
 
 namespace {
 
-// After a wait that did not get the mutex the pass starts again at once; the
-// wait itself took its second. A card without a mutex (it could not be made)
-// pauses instead of spinning.
-bool Retry(const platform::Mutex* mutex) {
+// After a wait that did not get the mutex the pass starts again at once (the
+// wait itself took its second), skipping the rest of the pass. A card without
+// a mutex (it could not be made) pauses first instead of spinning. Returns
+// false, the halves' "restart the pass".
+bool RestartPass(const platform::Mutex* mutex) {
   if (mutex == nullptr) platform::SleepMs(kIdlePauseMs);
   return false;
 }
@@ -28,7 +33,7 @@ bool AcquisitionHalf(std::int32_t card, CardState& c) {
     return true;
   }
   MutexGuard lock(c.AdMutex, "AdThread", c.AdRunState);
-  if (!lock.owned()) return Retry(c.AdMutex);
+  if (!lock.owned()) return RestartPass(c.AdMutex);
   // A stop may have had the mutex meanwhile: it switches the half off under
   // it and frees the staging buffers once it has let go, without waiting for
   // an acknowledgement when the latch is set. The next pass acknowledges.
@@ -76,7 +81,7 @@ bool OutputHalf(std::int32_t card, CardState& c, std::uint16_t* transfer) {
     return true;
   }
   MutexGuard lock(c.DaMutex, "DaThread", c.DaRunState);
-  if (!lock.owned()) return Retry(c.DaMutex);
+  if (!lock.owned()) return RestartPass(c.DaMutex);
 
   const KestroDaStatus status = drv::ZQ7_DA_GetStatus(card);
   if (status.word[0] == 0) {
@@ -128,6 +133,17 @@ void CardWorker(void* arg) {
   while (!g_cards[card].WorkerStop.load()) WorkerPass(card, transfer);
 }
 
+bool AwaitAcknowledgement(const CardState& c, const std::atomic<std::int32_t>& run_state,
+                          StopWait wait) {
+  if (c.WorkerThread == nullptr) return false;
+  for (std::uint32_t waited = 0; waited < kStopAckLimitMs; ++waited) {
+    if (run_state.load() == -1) return true;
+    if (wait == StopWait::kAcknowledgementOrLatch && Latched(c)) return false;
+    platform::SleepMs(1);
+  }
+  return run_state.load() == -1;
+}
+
 void StartWorker(std::int32_t card) {
   CardState& c = g_cards[card];
   c.WorkerStop.store(false);
@@ -144,8 +160,38 @@ void StopWorker(std::int32_t card) {
   c.WorkerThread = nullptr;
 }
 
-void StopAllWorkers() {
-  for (std::int32_t card = 0; card < kMaxCards; ++card) StopWorker(card);
+bool StopAllWorkers() {
+  for (CardState& c : g_cards) {
+    if (c.WorkerThread == nullptr) continue;
+    c.WorkerStop.store(true);
+    // A worker waiting for a mutex gives up at once; one between passes
+    // calls the driver no more.
+    c.AdRunState.store(0);
+    c.DaRunState.store(0);
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kUnloadWaitMs);
+  bool all_ended = true;
+  for (std::int32_t card = 0; card < kMaxCards; ++card) {
+    CardState& c = g_cards[card];
+    if (c.WorkerThread == nullptr) continue;
+    const auto left = std::max(deadline - Clock::now(), Clock::duration::zero());
+    const auto left_ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    if (platform::ThreadWait(c.WorkerThread, static_cast<std::uint32_t>(left_ms))) {
+      platform::ThreadRelease(c.WorkerThread);
+    } else {
+      platform::ThreadAbandon(c.WorkerThread);
+      all_ended = false;
+      char message[128];
+      std::snprintf(message, sizeof message,
+                    "quorvex: the worker of card %d did not stop within %u ms; the driver library "
+                    "stays loaded\n",
+                    static_cast<int>(card), static_cast<unsigned>(kUnloadWaitMs));
+      platform::DebugOutput(message);
+    }
+    c.WorkerThread = nullptr;
+  }
+  return all_ended;
 }
 
 }  // namespace qvx

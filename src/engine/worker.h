@@ -22,6 +22,25 @@ constexpr std::uint32_t kIdlePauseMs = 6;
 constexpr std::int32_t kMinFeedPauseMs = 1;
 constexpr std::int32_t kMaxFeedPauseMs = 5;
 
+// Longest time a stop waits for the worker's acknowledgement. The worker's
+// own mutex waits give up as soon as they see their half switched off, so the
+// acknowledgement comes within a pass; the limit only guards against a
+// driver call that hangs.
+constexpr std::uint32_t kStopAckLimitMs = 5000;
+
+// What ends a stop's wait for the worker besides its acknowledgement.
+enum class StopWait {
+  kAcknowledgementOrLatch,  // a latch the worker sets ends it too
+  kAcknowledgementOnly,
+};
+
+// After a stop switched a half off (`run_state` 0): waits until the worker
+// acknowledges it (-1), the wait's other end comes, or kStopAckLimitMs pass.
+// Returns whether the worker acknowledged. A card without a worker
+// acknowledges nothing: returns false at once.
+bool AwaitAcknowledgement(const CardState& card, const std::atomic<std::int32_t>& run_state,
+                          StopWait wait);
+
 // Thread entry; `arg` carries the card number.
 void CardWorker(void* arg);
 
@@ -33,7 +52,15 @@ void StartWorker(std::int32_t card);
 // Asks the card's worker to stop, waits until it has ended and forgets its
 // handle. Does nothing when the card has no worker.
 void StopWorker(std::int32_t card);
-// StopWorker for every card (at unload).
-void StopAllWorkers();
+// Longest wait of StopAllWorkers, in ms.
+constexpr std::uint32_t kUnloadWaitMs = 2000;
+
+// At unload: asks every card's worker to stop and switches its halves off,
+// then waits for all of them together, at most kUnloadWaitMs. A worker that
+// has not reached its loop yet is not waited for. A worker still running
+// when the wait runs out (inside a driver call) is left to end by itself,
+// and its card is reported on the debugger output. Returns true when every
+// worker has ended.
+bool StopAllWorkers();
 
 }  // namespace qvx

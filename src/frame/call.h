@@ -38,6 +38,11 @@ inline CardState& CurrentState() {
 inline bool Latched(const CardState& card) {
   return card.ErrorLatch.load() != 0;
 }
+// What the retrieval and buffer-status calls return on a latched card: the
+// latch value itself. 0 while the latch is clear.
+inline std::int32_t LatchValue(const CardState& card) {
+  return card.ErrorLatch.load();
+}
 
 // Latches the card and returns the status for a refused argument (2).
 inline std::int32_t Refuse(CardState& card) {

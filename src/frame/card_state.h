@@ -12,7 +12,7 @@
 #include <mutex>
 
 #include "engine/sample_ring.h"
-#include "frame/driver_api.h"
+#include "kestrolib.h"
 #include "platform/platform.h"
 
 namespace qvx {

@@ -19,7 +19,7 @@ struct EntryInfo {
 
 constexpr EntryInfo kEntries[] = {
 #define QVX_DRIVER_INFO(required, result, name, params, args, missing) {#name, (required) != 0},
-    QVX_DRIVER_ENTRIES(QVX_DRIVER_INFO)
+    KESTRO_ENTRIES(QVX_DRIVER_INFO)
 #undef QVX_DRIVER_INFO
 };
 static_assert(sizeof kEntries / sizeof kEntries[0] == 54, "the driver has 54 entry points");
@@ -32,7 +32,7 @@ const char* BindEntries(platform::Library* library) {
   g_driver.name =                                                                         \
       reinterpret_cast<decltype(g_driver.name)>(platform::LibrarySymbol(library, #name)); \
   if ((required) != 0 && g_driver.name == nullptr && missing == nullptr) missing = #name;
-  QVX_DRIVER_ENTRIES(QVX_DRIVER_BIND)
+  KESTRO_ENTRIES(QVX_DRIVER_BIND)
 #undef QVX_DRIVER_BIND
   return missing;
 }
@@ -90,9 +90,14 @@ bool ProcessAttach() {
 void ProcessDetach() {
   if (DriverModule == nullptr) return;
   // Worker threads of cards the application left open would otherwise keep
-  // calling into a driver that is about to go away.
-  StopAllWorkers();
-  UnloadDriverLibrary(DriverModule);
+  // calling into a driver that is about to go away. One still inside a
+  // driver call when the wait runs out keeps the driver, and where the
+  // system allows it this library's code, which the call returns to.
+  if (StopAllWorkers()) {
+    UnloadDriverLibrary(DriverModule);
+  } else {
+    platform::KeepOwnCodeLoaded();
+  }
 }
 
 }  // namespace qvx

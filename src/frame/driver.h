@@ -7,7 +7,7 @@
 // empty slot.
 #pragma once
 
-#include "frame/driver_api.h"
+#include "kestrolib.h"
 #include "platform/platform.h"
 
 namespace qvx {
@@ -15,7 +15,7 @@ namespace qvx {
 struct DriverTable {
 #define QVX_DRIVER_SLOT(required, result, name, params, args, missing) \
   result(KESTRO_CALL* name) params = nullptr;
-  QVX_DRIVER_ENTRIES(QVX_DRIVER_SLOT)
+  KESTRO_ENTRIES(QVX_DRIVER_SLOT)
 #undef QVX_DRIVER_SLOT
 };
 
@@ -44,7 +44,7 @@ namespace drv {
     if (entry == nullptr) return missing;                                 \
     return entry args;                                                    \
   }
-QVX_DRIVER_ENTRIES(QVX_DRIVER_WRAPPER)
+KESTRO_ENTRIES(QVX_DRIVER_WRAPPER)
 #undef QVX_DRIVER_WRAPPER
 }  // namespace drv
 

@@ -2,7 +2,8 @@
 // channel, started, watched and stopped on the card named.
 #include <cmath>
 
-#include "analog_in/acquisition.h"
+#include "engine/block_read.h"
+#include "engine/capture_control.h"
 #include "frame/call.h"
 #include "frame/driver.h"
 #include "quorvex.h"
@@ -80,10 +81,7 @@ int32_t QVX_CALL ReadMemoryMeasurementStatus(int32_t card, int32_t* use_values, 
   CardState& c = g_cards[card];
   if (Latched(c)) return kFailure;
   if (use_values == nullptr || size == nullptr) return Fail(c);
-  {
-    MutexGuard lock(c.AdMutex, "GetADBufferStatus");
-    *size = lock.owned() ? drv::ZQ7_AD_GetFifoStatus(card) : 0;
-  }
+  ReportWaitingScans(card, &drv::ZQ7_AD_GetFifoStatus, "GetADBufferStatus", size);
   // Ten seconds of values over all analog inputs, less what waits, in 32-bit
   // arithmetic (wrapping, as the module's own figures do).
   const double rate = std::trunc(c.SampleRate);

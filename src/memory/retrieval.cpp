@@ -1,17 +1,15 @@
 // Reading the data of a memory measurement: scaled (volts and numbers as
 // doubles) or binary (20-bit analog values, raw counter and digital values).
-#include "analog_in/fifo_read.h"
 #include "engine/block_read.h"
-#include "engine/staging.h"
 #include "engine/conversions.h"
+#include "engine/staging.h"
 #include "frame/call.h"
+#include "frame/driver.h"
 #include "quorvex.h"
 
 namespace qvx {
 namespace {
 
-constexpr FifoLabels kScaledLabels = {"GetScaledData_1", "GetScaledData_2", "GetScaledData_3",
-                                      "GetScaledData_4"};
 constexpr FifoLabels kBinaryLabels = {"GetBinaryDataFromMemoryMeasurement_1",
                                       "GetBinaryDataFromMemoryMeasurement_2",
                                       "GetBinaryDataFromMemoryMeasurement_3", "GetScaledData_4"};
@@ -40,7 +38,7 @@ std::int32_t CountBlock(std::int32_t card, std::int32_t value_count, std::int32_
   const std::int32_t room = StagingScans(c);
   if (room == 0) return 0;  // before FinalInit or after a stop
   std::int32_t n = value_count;
-  n = DecideScans(WaitingScans(card, labels.status), &n, mode, room);
+  n = DecideScans(WaitingScans(card, &drv::ZQ7_AD_GetFifoStatus, labels.status), &n, mode, room);
   // A 32-bit count that wraps after 2^31 values per channel, never overflows.
   c.MemValuesFetched = static_cast<std::int32_t>(static_cast<std::uint32_t>(c.MemValuesFetched) +
                                                  static_cast<std::uint32_t>(n));
@@ -63,28 +61,11 @@ int32_t QVX_CALL GetScaledDataFromMemoryMeasurement(int32_t card, int32_t settin
       status >= 0) {
     return status;
   }
-  const std::int32_t n = CountBlock(card, value_count, mode, transferred, kScaledLabels);
+  const std::int32_t n = CountBlock(card, value_count, mode, transferred, kScaledReadLabels);
   if (n == 0) return kOk;
   const CardState& c = g_cards[card];
-  const bool read = ReadAndLayOut(card, n, kScaledLabels, [&] {
-    if (c.MixedScanMode != 1) {
-      const std::int32_t stride = c.AdChannelCount;
-      for (std::int32_t k = 0; k < channel_count; ++k) {
-        const double factor = RangeFactor(c, k);
-        for (std::int32_t i = 0; i < n; ++i) {
-          const std::size_t at = static_cast<std::size_t>(i) * stride + k;
-          destination[at] = CodeToVolts(c.AdBuffer[at]) * factor;
-        }
-      }
-    } else {
-      LayOutMixed(
-          c, n, destination,
-          [&c](std::uint16_t code, std::int32_t k) {
-            return CodeToVolts(code) * RangeFactor(c, k);
-          },
-          [](std::uint32_t value) { return static_cast<double>(value); });
-    }
-  });
+  const bool read = ReadAndLayOut(card, n, kScaledReadLabels,
+                                  [&] { LayOutScaled(c, n, destination, channel_count); });
   if (read) *transferred = n;
   return kOk;
 }

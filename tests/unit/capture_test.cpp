@@ -3,11 +3,12 @@
 // manual clock, so every scan is placed by the test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
 
-#include "analog_in/fifo_read.h"
+#include "engine/block_read.h"
 #include "engine/code_blocks.h"
 #include "engine/conversions.h"
 #include "frame/call.h"
@@ -174,39 +175,42 @@ TEST_F(CaptureTest, StopReturnsPromptlyWhileTheWorkerIsInASlowDriverCall) {
   kestro_sim_delay("ZQ7_AD_ReadData_MixedChannels", 0);
 }
 
-// The block conversions of the reads give the plain formula's results bit
-// for bit, for every code and range factor, whatever the block length.
+// Every scaled read converts with CodeToVolts, in blocks: the results are
+// the plain formula's, (code / 3276.8 - 10.0) * factor, bit for bit, for
+// every code and range factor, whatever the block's width.
 TEST_F(CaptureTest, BlockConversionsMatchTheFormulaExactly) {
-  const double factors[4] = {1.0, 0.5, 0.25, 0.125};
+  auto formula = [](std::uint32_t code, double factor) { return (code / 3276.8 - 10.0) * factor; };
+  std::int64_t wrong = 0;
+  for (std::int32_t code = 0; code < 65536; ++code) {
+    for (const double f : {1.0, 0.5, 0.25, 0.125}) wrong += CodeToVolts(code) * f != formula(code, f);
+  }
+  EXPECT_EQ(wrong, 0);
   std::vector<std::uint16_t> codes(65536 + 13);
   for (std::size_t i = 0; i < codes.size(); ++i) codes[i] = static_cast<std::uint16_t>(i * 40503);
   std::vector<double> volts(codes.size());
-  std::vector<std::uint32_t> wide(codes.size());
-  for (const std::int32_t channels : {1, 3, 16}) {
-    const double factor[16] = {0.25,  1.0, 0.125, 0.5, 1.0, 1.0, 0.5,  0.25,
-                               0.125, 1.0, 1.0,   1.0, 0.5, 0.5, 0.25, 0.125};
-    const std::size_t scans = codes.size() / channels;
-    CodesToVolts(codes.data(), volts.data(), scans, channels, factor);
-    std::int64_t wrong = 0;
-    for (std::size_t i = 0; i < scans * channels; ++i) {
-      wrong += volts[i] != CodeToVolts(codes[i]) * factor[i % channels];
-    }
-    EXPECT_EQ(wrong, 0) << channels;
-  }
-  std::int64_t wrong = 0;
-  for (std::int32_t code = 0; code < 65536; ++code) {
-    const auto code16 = static_cast<std::uint16_t>(code);
-    for (const double f : factors) wrong += CodeToVoltsFast(code16) * f != CodeToVolts(code) * f;
-  }
-  EXPECT_EQ(wrong, 0);
-  // One factor for every input takes the flat loop.
+  const double mixed[16] = {0.25,  1.0, 0.125, 0.5, 1.0, 1.0, 0.5,  0.25,
+                            0.125, 1.0, 1.0,   1.0, 0.5, 0.5, 0.25, 0.125};
   const double same[16] = {0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5,
                            0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5};
-  CodesToVolts(codes.data(), volts.data(), codes.size() / 16, 16, same);
-  for (std::size_t i = 0; i < codes.size() / 16 * 16; ++i) {
-    wrong += volts[i] != CodeToVolts(codes[i]) * 0.5;
+  // (stride, channels converted, factors): every kernel, the flat loop of
+  // one factor, and part of each scan (a memory read of fewer inputs).
+  const struct {
+    std::int32_t stride, channels;
+    const double* factor;
+  } cases[] = {{1, 1, mixed}, {3, 3, mixed}, {16, 16, mixed}, {16, 16, same}, {5, 2, mixed}};
+  for (const auto& c : cases) {
+    std::fill(volts.begin(), volts.end(), -99.0);
+    const std::size_t scans = codes.size() / c.stride;
+    CodesToVolts(codes.data(), volts.data(), scans, c.stride, c.channels, c.factor);
+    for (std::size_t i = 0; i < scans * c.stride; ++i) {
+      const std::size_t k = i % c.stride;
+      wrong += volts[i] != (static_cast<std::int32_t>(k) < c.channels
+                                ? formula(codes[i], c.factor[k])
+                                : -99.0);
+    }
+    EXPECT_EQ(wrong, 0) << c.stride << " " << c.channels;
   }
-  EXPECT_EQ(wrong, 0);
+  std::vector<std::uint32_t> wide(codes.size());
   WidenCodes(codes.data(), wide.data(), codes.size() - 3);
   for (std::size_t i = 0; i < codes.size() - 3; ++i) ASSERT_EQ(wide[i], codes[i]) << i;
   EXPECT_EQ(wide[codes.size() - 3], 0u);  // nothing beyond n

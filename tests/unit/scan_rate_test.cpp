@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "analog_in/acquisition.h"
+#include "engine/capture_control.h"
 #include "frame/call.h"
 #include "frame/card_state.h"
 #include "support.h"

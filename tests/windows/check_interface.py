@@ -9,7 +9,7 @@
       (32-bit) Every export's __stdcall argument size, the N of its symbol
       Name@N in the library's objects and in the import library, is what its
       declaration in the header implies.
-  driver   --objdump OBJDUMP --dll DLL --entries DRIVER_API_H
+  driver   --objdump OBJDUMP --dll DLL --entries KESTROLIB_H
       The simulated driver exports every entry point of the driver's list
       under its plain name, as the library looks it up, and the names are
       sorted.

@@ -4,12 +4,10 @@
 
 #include <cstdint>
 
+#include "engine/worker.h"
 #include "frame/card_state.h"
 
 namespace qvx {
-
-// Longest time a stop waits for the worker's acknowledgement.
-constexpr std::uint32_t kStopAckLimitMs = 5000;
 
 // Starts the module's acquisition: ZQ7_AD_Start, then AdRunState = 1. Returns
 // the status of the start call (0, or 1 with the card latched).
@@ -17,11 +15,6 @@ std::int32_t StartAcquisition(std::int32_t card);
 // ZQ7_Start_Extern with the three flags, then StartAcquisition.
 std::int32_t StartAcquisitionExtern(std::int32_t card, std::int32_t flag1, std::int32_t flag2,
                                     std::int32_t flag3);
-// What ends a stop's wait for the worker besides its acknowledgement.
-enum class StopWait {
-  kAcknowledgementOrLatch,  // the capture, digital and counter stops
-  kAcknowledgementOnly,     // the memory-measurement stops
-};
 
 // The start with external start flags of the analog and digital sides,
 // after their trace line: latch, flags 0 or 1 (else refused), nothing to do
@@ -30,8 +23,10 @@ std::int32_t StartWithStartFlags(std::int32_t card, std::int32_t flag1, std::int
                                  std::int32_t flag3);
 
 // Stops a running acquisition: under AdMutex (label "AdStop") switch the
-// worker's acquisition half off and wait for its acknowledgement, stop the
-// module, then release the staging buffers.
+// worker's acquisition half off and wait for its acknowledgement (the
+// capture, digital and counter stops end that wait on a latch too; the
+// memory-measurement stops do not), stop the module, then release the
+// staging buffers.
 void StopAcquisition(std::int32_t card, StopWait wait = StopWait::kAcknowledgementOrLatch);
 
 // The rate checks and setting shared by the three rate calls, after their

@@ -1,4 +1,4 @@
-#include "analog_in/acquisition.h"
+#include "engine/capture_control.h"
 
 #include <cmath>
 
@@ -40,18 +40,8 @@ void StopAcquisition(std::int32_t card, StopWait wait) {
   {
     MutexGuard lock(c.AdMutex, "AdStop");
     c.AdRunState = 0;
-    // Only a running worker acknowledges. Its own wait for AdMutex gives up
-    // as soon as it sees the half switched off, so the acknowledgement comes
-    // within a pass; the limit only guards against a driver call that hangs.
-    if (c.WorkerThread != nullptr) {
-      const bool latch_ends_wait = wait == StopWait::kAcknowledgementOrLatch;
-      for (std::uint32_t waited = 0; c.AdRunState.load() != -1 && waited < kStopAckLimitMs;
-           ++waited) {
-        if (latch_ends_wait && c.ErrorLatch.load() != 0) break;
-        platform::SleepMs(1);
-      }
-    }
-    worker_out = lock.owned() || c.AdRunState.load() == -1 || c.WorkerThread == nullptr;
+    const bool acknowledged = AwaitAcknowledgement(c, c.AdRunState, wait);
+    worker_out = lock.owned() || acknowledged || c.WorkerThread == nullptr;
     c.AdRunState = 0;
     drv::ZQ7_AD_Stop(card);
   }

@@ -1,10 +1,12 @@
-// The binary interface of the maker's driver library (kestrolib).
+// The binary interface of the maker's driver library, kestrolib: its two
+// record types and the list of its 54 entry points.
 //
-// One list describes all 54 entry points: whether the library needs it to
-// load, its result type, its name, its parameters and the value a caller sees
-// when the entry point is missing. The library builds its entry table and its
-// typed wrappers from this list, and the simulated module declares its exports
-// from the same list, so the two can never disagree about a signature.
+// One list describes every entry point: whether Quorvex needs it to load, its
+// result type, its name, its parameters and the value a caller sees when the
+// entry point is missing. The library builds its entry table and its typed
+// wrappers from this list, and the simulated module declares its exports from
+// the same list, so the two can never disagree about a signature. Neither
+// side's private headers are needed to read it.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +16,6 @@
 #else
 #define KESTRO_CALL
 #endif
-
-namespace qvx {
 
 // Identification record of a module, as kept in its flash (8360 bytes).
 struct KestroModuleInfo {
@@ -29,9 +29,7 @@ struct KestroDaStatus {
   std::int32_t word[21];
 };
 
-constexpr int kDaStatusWords = 21;
-
-}  // namespace qvx
+constexpr int kKestroDaStatusWords = 21;
 
 // X(required, result, name, parameters, arguments, result when missing)
 //
@@ -39,12 +37,12 @@ constexpr int kDaStatusWords = 21;
 // report success as 1 give 0, those that report success as 0 or fail when
 // negative give -1, counts and port words give 0, records give all zeros.
 // clang-format off
-#define QVX_DRIVER_ENTRIES(X)                                                                       \
+#define KESTRO_ENTRIES(X)                                                                       \
   X(1, std::int32_t, ZQ7_CreateSimpleHandle, (std::int32_t card), (card), 0)                        \
   X(1, std::int32_t, ZQ7_CloseSimpleHandle, (std::int32_t card), (card), 0)                         \
   X(1, std::int32_t, ZQ7_SwitchCard, (std::int32_t card), (card), -1)                               \
-  X(1, qvx::KestroModuleInfo, ZQ7_ReadNewFlash, (std::int32_t card), (card), qvx::KestroModuleInfo{})    \
-  X(1, std::int32_t, ZQ7_WriteNewFlash, (std::int32_t card, const qvx::KestroModuleInfo* info), (card, info), -1) \
+  X(1, KestroModuleInfo, ZQ7_ReadNewFlash, (std::int32_t card), (card), KestroModuleInfo{})    \
+  X(1, std::int32_t, ZQ7_WriteNewFlash, (std::int32_t card, const KestroModuleInfo* info), (card, info), -1) \
   X(1, std::int32_t, ZQ7_Get_ModuleIdent, (std::int32_t card, std::uint32_t* ident), (card, ident), -1) \
   X(1, std::int32_t, ZQ7_IsHiSpeed, (std::int32_t card), (card), 0)                                 \
   X(1, std::int32_t, ZQ7_SetDifferenz, (std::int32_t card, std::int32_t mode), (card, mode), -1)    \
@@ -62,8 +60,8 @@ constexpr int kDaStatusWords = 21;
   X(1, std::int32_t, ZQ7_AD_Start, (std::int32_t card), (card), -1)                                 \
   X(1, std::int32_t, ZQ7_AD_Stop, (std::int32_t card), (card), -1)                                  \
   X(1, std::int32_t, ZQ7_AD_TriggerChannel, (std::int32_t card, std::int32_t channel, std::int32_t range, std::int32_t zero), (card, channel, range, zero), -1) \
-  X(1, qvx::KestroDaStatus, ZQ7_AD_GetStatus, (std::int32_t card), (card), qvx::KestroDaStatus{})    \
-  X(1, qvx::KestroDaStatus, ZQ7_AD_GetStatus_MixedChannels, (std::int32_t card), (card), qvx::KestroDaStatus{}) \
+  X(1, KestroDaStatus, ZQ7_AD_GetStatus, (std::int32_t card), (card), KestroDaStatus{})    \
+  X(1, KestroDaStatus, ZQ7_AD_GetStatus_MixedChannels, (std::int32_t card), (card), KestroDaStatus{}) \
   X(0, std::int32_t, ZQ7_AD_GetData, (std::int32_t card, std::int32_t* count, std::uint16_t* dest), (card, count, dest), -1) \
   X(0, std::int32_t, ZQ7_AD_GetData_MixedChannels, (std::int32_t card, std::int32_t* count, std::uint16_t* dest), (card, count, dest), -1) \
   X(1, std::int32_t, ZQ7_AD_ReadData_MixedChannels, (std::int32_t card, std::int32_t* count), (card, count), -1) \
@@ -83,14 +81,14 @@ constexpr int kDaStatusWords = 21;
   X(1, std::int32_t, ZQ7_TTL_PutChannel, (std::int32_t card, std::int32_t line, std::uint32_t word), (card, line, word), -1) \
   X(1, std::int32_t, ZQ7_TTL_SetDirection, (std::int32_t card, std::int32_t line, std::int32_t direction), (card, line, direction), -1) \
   X(1, std::int32_t, ZQ7_TTL_AddChannelList, (std::int32_t card, std::int32_t line), (card, line), -1) \
-  X(1, qvx::KestroDaStatus, ZQ7_TTL_GetStatus, (std::int32_t card), (card), qvx::KestroDaStatus{})   \
+  X(1, KestroDaStatus, ZQ7_TTL_GetStatus, (std::int32_t card), (card), KestroDaStatus{})   \
   X(1, std::int32_t, ZQ7_TTL_GetData, (std::int32_t card, std::int32_t* count, std::uint16_t* dest), (card, count, dest), -1) \
   X(0, std::int32_t, ZQ7_DA_ClearChannelList, (std::int32_t card), (card), 0)                       \
   X(0, std::int32_t, ZQ7_DA_AddChannellist, (std::int32_t card, std::int32_t channel), (card, channel), -1) \
   X(0, std::int32_t, ZQ7_DA_SetFrequency, (std::int32_t card, double rate), (card, rate), -1)       \
   X(0, std::int32_t, ZQ7_DA_Start, (std::int32_t card), (card), -1)                                 \
   X(0, std::int32_t, ZQ7_DA_Stop, (std::int32_t card), (card), -1)                                  \
-  X(0, qvx::KestroDaStatus, ZQ7_DA_GetStatus, (std::int32_t card), (card), qvx::KestroDaStatus{})    \
+  X(0, KestroDaStatus, ZQ7_DA_GetStatus, (std::int32_t card), (card), KestroDaStatus{})    \
   X(0, std::int32_t, ZQ7_DA_PutData, (std::int32_t card, const std::uint16_t* codes, std::int32_t count), (card, codes, count), -1) \
   X(0, std::int32_t, ZQ7_DA_TriggerChannel, (std::int32_t card, std::int32_t channel, std::int32_t code), (card, channel, code), -1) \
   X(0, std::int32_t, ZQ7_ReSynchronize, (), (), 0)
