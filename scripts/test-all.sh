@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the default, ASan+UBSan and TSan builds on
-# Linux, three minutes of the fuzz target, then the Windows builds (interface checks, and every test program
-# under 32-bit Wine and under wine64).
+# Linux, three minutes of the fuzz target, then the Windows builds
+# (interface checks, and every test program under 32-bit Wine and under
+# wine64).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh || exit 1
