@@ -66,8 +66,8 @@ constexpr int32_t kDelays[] = {0, 1, 2, 5, 20, 200, 1100};
 constexpr int32_t kPauses[] = {0, 1, 2, 5, 10, 30};
 
 struct Arg {
-  int32_t i = 0;
   double r = 0;
+  int32_t i = 0;
   bool null = false;
 };
 
