@@ -123,6 +123,7 @@ Lists g_lists[QVX_MAX_CARDS];
 int32_t g_current = 0;
 std::bitset<QVX_MAX_CARDS> g_touched;
 std::bitset<QVX_MAX_CARDS> g_open;
+std::bitset<QVX_MAX_CARDS> g_set_up;  // FinalInit was called: buffers may exist
 
 bool InRange(int32_t card) {
   return card >= 0 && card < QVX_MAX_CARDS;
@@ -203,6 +204,7 @@ void Cleared() {
 // FinalInit adds an analog entry by itself to a list of only counters and
 // digital entries.
 void Finalized(int32_t status) {
+  g_set_up.set(g_current);
   if (status != QVX_OK) return;
   Lists& l = Current();
   l.sized = true;
@@ -429,8 +431,9 @@ constexpr int32_t kOpCount = Count(kOps);
 
 // Brings the library and the simulator back to the state every input starts
 // from: each card the input may have touched opened afresh, its lists
-// cleared in the library and the driver, its staging buffers released, and
-// closed; card 0 current; the simulator reset.
+// cleared in the library and the driver, its staging buffers and output ring
+// released (after a FinalInit), and closed; card 0 current; the simulator
+// reset.
 void Restore() {
   Watch watch("restore between inputs");
   kestro_sim_clear_faults();
@@ -440,10 +443,12 @@ void Restore() {
     kestro_sim_set_module(card, KESTRO_SIM_STANDARD);
     OpenCard(card);
     ClearChannelLists();  // the driver's lists too, so the library forgets their widths
-    FinalInit();
-    StartADCapture();  // a stop releases the staging buffers only after a start (or a latch)
-    StopADCapture();
-    ClearChannelLists();  // the latch the start may have set
+    if (g_set_up.test(card)) {
+      FinalInit();       // frees the output ring
+      StartADCapture();  // a stop releases the staging buffers only after a start (or a latch)
+      StopADCapture();
+      ClearChannelLists();  // the latch the start may have set
+    }
     CloseCard(card);
   }
   kestro_sim_reset();
@@ -452,6 +457,7 @@ void Restore() {
   g_current = 0;
   g_touched.reset();
   g_open.reset();
+  g_set_up.reset();
 }
 
 // QVX_FUZZ_TRACE=1 prints each operation with its arguments and the driver
