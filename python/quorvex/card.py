@@ -279,14 +279,7 @@ class Card:
             return
         number, lib = self._number, self._lib
         with CALL_LOCK:
-            selected = lib.SwitchCard(number) == 0
-            if not selected:
-                lib.StopMemoryMeasurement(number)
-                selected = lib.OpenCard(number) == 0
-            if selected:
-                lib.StopADCapture()
-                if self._outputs[0]:
-                    lib.StopDAOutput()
+            if self._stop_all() or (lib.OpenCard(number) == 0 and self._stop_all()):
                 lib.ClearChannelLists()
             lib.CloseCard(number)
         self._number = None
@@ -295,15 +288,10 @@ class Card:
     def reopen(self) -> None:
         """Stops what runs and opens the card afresh (OpenCard): clears its
         latch and forgets its lists. The way back after any failure."""
-        number, lib = self._open(), self._lib
+        number = self._open()
         with CALL_LOCK:
-            if lib.SwitchCard(number) == 0:
-                lib.StopADCapture()
-                if self._outputs[0]:
-                    lib.StopDAOutput()
-            else:
-                lib.StopMemoryMeasurement(number)
-            code = lib.OpenCard(number)
+            self._stop_all()
+            code = self._lib.OpenCard(number)
         self._forget()
         self._check(code, "OpenCard")
 
@@ -633,6 +621,19 @@ class Card:
     def _check(self, code: int, call: str) -> None:
         if code:
             raise QuorvexError(code, call, self._number)
+
+    def _stop_all(self) -> bool:
+        """Stops capture and output; the caller holds CALL_LOCK. A latched
+        card cannot be selected: its acquisition is then stopped through its
+        number. True when the card was selected."""
+        lib, number = self._lib, self._number
+        if lib.SwitchCard(number) != 0:
+            lib.StopMemoryMeasurement(number)
+            return False
+        lib.StopADCapture()
+        if self._outputs[0]:
+            lib.StopDAOutput()
+        return True
 
     def _select(self) -> None:
         """Makes the card current; the caller holds CALL_LOCK."""
