@@ -420,14 +420,12 @@ class Card:
                 or not out.flags.writeable:
             raise ValueError(f"out must be a writeable C-contiguous {np.dtype(dtype)} array "
                              f"shaped ({scans}, {width})")
-        address, row = out.ctypes.data, out.strides[0]
-        got = 0
+        if not scans:
+            return out
+        address, row = ctypes.addressof(ctypes.c_char.from_buffer(out)), out.strides[0]
+        got = self._read_once(address, min(scans, _MAX_SCANS_PER_CALL), scaled)
         deadline = None
         while got < scans:
-            got += self._read_once(address + got * row, min(scans - got, _MAX_SCANS_PER_CALL),
-                                   scaled)
-            if got == scans:
-                break
             missing_time = (scans - got) / self._inputs.rate
             now = time.monotonic()
             if deadline is None:
@@ -436,6 +434,8 @@ class Card:
                 raise ReadTimeout(f"only {got} of {scans} scans came from card {self._number} in "
                                   "time; is the capture started?", out[:got])
             time.sleep(min(max(missing_time, 0.001), 0.02))
+            got += self._read_once(address + got * row, min(scans - got, _MAX_SCANS_PER_CALL),
+                                   scaled)
         return out
 
     def blocks(
@@ -688,22 +688,26 @@ class Card:
         self._inputs, self._outputs, self._slots = inputs, outputs, inputs.slots()
 
     def _read_once(self, address: int, scans: int, scaled: bool) -> int:
-        """One read of what waits, up to ``scans``, at ``address``."""
-        lib, number = self._lib, self._open()
-        self._count.value = scans
+        """One read of what waits, up to ``scans``, at ``address``. The data
+        path of every capture: kept to the two C calls."""
+        number, lib, count = self._number, self._lib, self._count
+        if number is None:
+            raise ValueError("the card is closed")
+        count.value = scans
         with CALL_LOCK:
             if lib.SwitchCard(number):
                 raise CaptureError(number, "SwitchCard", self._delivered)
             if scaled:
-                call, code = "GetScaledData", lib.GetScaledData(0, address, self._count_p, 0)
+                code = lib.GetScaledData(0, address, self._count_p, 0)
             else:
-                call, code = "GetBinaryData", lib.GetBinaryData(address, self._count_p, 0)
-        if code == 1:
-            raise CaptureError(number, call, self._delivered)
-        self._check(code, call)
-        delivered = max(self._count.value, 0)
-        self._delivered += delivered
-        return delivered
+                code = lib.GetBinaryData(address, self._count_p, 0)
+        if code:
+            call = "GetScaledData" if scaled else "GetBinaryData"
+            if code == 1:
+                raise CaptureError(number, call, self._delivered)
+            raise QuorvexError(code, call, number)
+        self._delivered += count.value
+        return count.value
 
     def _put(self, address: int, frames: int, raw: bool, mode: int) -> int:
         width = len(self._outputs[0])
