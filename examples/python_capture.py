@@ -64,7 +64,7 @@ def main() -> int:
         return 0
     seconds = np.arange(len(data)) / RATE
     figure, (volts, counts) = plt.subplots(2, 1, sharex=True, figsize=(9, 6),
-                                           height_ratios=[3, 1])
+                                           gridspec_kw={"height_ratios": [3, 1]})
     for k, name in enumerate(names[:4]):
         volts.plot(seconds, data[:, k], label=name)
     volts.set_ylabel("V")
