@@ -347,8 +347,12 @@ class Card:
         analog = tuple(zip(ai, (_range(r) for r in ranges)))
         counters = _numbers(counters, "counter numbers", 0, 15)
         digital = _numbers(digital, "digital entries")
-        width = DigitalWidth[digital_width.upper()] if isinstance(digital_width, str) \
-            else DigitalWidth(digital_width)
+        try:
+            width = DigitalWidth[digital_width.upper()] if isinstance(digital_width, str) \
+                else DigitalWidth(digital_width)
+        except (KeyError, ValueError):
+            raise ValueError(f"{digital_width!r} is not a digital width: line, byte or word") \
+                from None
         if digital != tuple(range(len(digital))):
             raise ValueError("digital entries are read by their position: list lines or ports "
                              f"0, 1, 2, ... in that order, not {list(digital)}")

@@ -136,7 +136,7 @@ def test_errors_carry_the_status_the_call_and_the_message(sim):
 @pytest.mark.parametrize("lists", [
     dict(digital=[1]), dict(digital=[0, 2]), dict(ai=[-1]), dict(ai=[0, 1], ranges=[10]),
     dict(ai=[0], ranges=3), dict(ai=range(17)), dict(counters=[16]), dict(ai=[0], rate=None),
-    dict(ai=[0], rate=9),
+    dict(ai=[0], rate=9), dict(digital=[0], digital_width="nibble"),
 ])
 def test_lists_are_checked_before_any_call(sim, lists):
     with quorvex.Card(0) as card:
