@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the default, ASan+UBSan and TSan builds on
-# Linux, three minutes of the fuzz target, then the Windows builds
-# (interface checks, and every test program under 32-bit Wine and under
-# wine64).
+# Builds and runs every test: the default build and the Python package
+# against it, the ASan+UBSan and TSan builds on Linux, three minutes of the
+# fuzz target, then the Windows builds (interface checks, and every test
+# program under 32-bit Wine and under wine64).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh || exit 1
@@ -35,7 +35,54 @@ run_preset() {
   rm -f "$log"
 }
 
+# The Python package: its tests against the default build's library and
+# simulated module, then an install into a fresh virtual environment, as the
+# README describes. Debian's interpreter, which the Debian packages serve.
+# Not repeated under the sanitizers: their runtimes cannot be loaded into a
+# Python that did not start with them.
+run_python() {
+  echo "=== python ==="
+  local python=/usr/bin/python3
+  [ -x "$python" ] || python=python3
+  local log rc
+  log=$(mktemp)
+  (cd python && PYTHONDONTWRITEBYTECODE=1 QUORVEX_LIBRARY="$PWD/../build/default/bin/libquorvex.so" \
+    "$python" -m pytest -p no:cacheprovider -q) 2>&1 | tee "$log"
+  rc=${PIPESTATUS[0]}
+  local line counted=0
+  line=$(grep -E '^=* ?[0-9]+ (passed|failed)' "$log" | tail -n1)
+  if [[ $line =~ ([0-9]+)\ failed ]]; then
+    failed=$((failed + BASH_REMATCH[1]))
+    counted=1
+  fi
+  [[ $line =~ ([0-9]+)\ passed ]] && passed=$((passed + BASH_REMATCH[1]))
+  # Any other non-zero exit, pytest's 5 for "no tests collected" included,
+  # is one failure more.
+  if [ "$rc" -ne 0 ]; then
+    status=1
+    [ $counted -eq 0 ] && failed=$((failed + 1))
+  fi
+  rm -f "$log"
+
+  local venv
+  venv=$(mktemp -d)
+  rm -rf python/build python/quorvex.egg-info
+  if "$python" -m venv --system-site-packages "$venv/env" &&
+    PIP_DISABLE_PIP_VERSION_CHECK=1 "$venv/env/bin/pip" install --quiet --no-index \
+      --no-build-isolation ./python &&
+    (cd "$venv" && "$venv/env/bin/python" -c "import quorvex; print(quorvex.version())"); then
+    echo "python: installed into a virtual environment and imported: passed"
+    passed=$((passed + 1))
+  else
+    echo "python: install into a virtual environment: FAILED"
+    failed=$((failed + 1))
+    status=1
+  fi
+  rm -rf "$venv" python/build python/quorvex.egg-info
+}
+
 run_preset default
+run_python
 run_preset asan
 run_preset tsan
 # The fuzz target over its seed corpus for three minutes; any finding (a
