@@ -11,12 +11,15 @@ demo_packages=(
   build-essential cmake ninja-build
   libcli11-dev libfmt-dev gnuplot-nox
 )
-# The tests, the benchmarks, qvx's HDF5 files and the Windows builds.
+# The tests, the benchmarks, qvx's HDF5 files, the Windows builds and the
+# checks of the packages (the .deb's dependencies, pkg-config, the MSVC
+# import library made and linked by LLVM's tools, the Windows zip).
 test_packages=(
   python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libhdf5-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
+  dpkg-dev pkg-config clang lld llvm unzip
 )
 
 case "${1:-all}" in
