@@ -2,7 +2,8 @@
 # Builds and runs every test: the default build and the Python package
 # against it, the ASan+UBSan and TSan builds on Linux, three minutes of the
 # fuzz target, then the Windows builds (interface checks, and every test
-# program under 32-bit Wine and under wine64).
+# program under 32-bit Wine and under wine64), then the checks of what is
+# shipped (install, find_package and pkg-config, the .deb, the Windows zip).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh || exit 1
@@ -94,11 +95,13 @@ else
   failed=$((failed + 1))
   status=1
 fi
-if [ -f scripts/windows-checks.sh ]; then
-  echo "=== windows ==="
+# Runs one script of checks and adds the counts it prints to the totals.
+run_script() {
+  local log
   log=$(mktemp)
-  bash scripts/windows-checks.sh 2>&1 | tee "$log"
-  rc=${PIPESTATUS[0]}
+  bash "$1" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  local line
   while read -r line; do
     if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
       failed=$((failed + BASH_REMATCH[1]))
@@ -107,7 +110,13 @@ if [ -f scripts/windows-checks.sh ]; then
   done < <(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log")
   [ "$rc" -ne 0 ] && status=1
   rm -f "$log"
+}
+
+if [ -f scripts/windows-checks.sh ]; then
+  echo "=== windows ==="
+  run_script scripts/windows-checks.sh
 fi
+run_script scripts/package-checks.sh
 
 echo
 echo "total: $passed passed, $failed failed"
