@@ -23,7 +23,9 @@ set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 # Makes <dll target> export exactly include/quorvex.def: a build step reads
 # the symbols of the object library's objects and writes the linker's
 # module-definition file, and the import library is made anew after the link
-# so that it keeps the decorated names (export-def.cmake explains both).
+# so that it keeps the decorated names (export-def.cmake explains both). In
+# 32-bit builds an import library for Microsoft's linker is made as well
+# (<name>.lib, named by the target's property QVX_MSVC_IMPORT_LIBRARY).
 function(qvx_windows_exports target objects)
   set(def ${PROJECT_SOURCE_DIR}/include/quorvex.def)
   set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_objects.txt)
@@ -45,6 +47,25 @@ function(qvx_windows_exports target objects)
     COMMAND ${CMAKE_DLLTOOL} --dllname $<TARGET_FILE_NAME:${target}> --def ${out_import}
             --output-lib $<TARGET_LINKER_FILE:${target}>
     VERBATIM)
+  # 32-bit: the import library for Microsoft's linker too, when lld-link is
+  # at hand (msvc-import-lib.cmake).
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    find_program(QVX_LLD_LINK NAMES lld-link lld-link-14)
+    if(QVX_LLD_LINK)
+      get_target_property(name ${target} OUTPUT_NAME)
+      set_property(TARGET ${target} PROPERTY QVX_MSVC_IMPORT_LIBRARY
+        ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/${name}.lib)
+      add_custom_command(
+        TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -DCC=${CMAKE_C_COMPILER} -DLLD_LINK=${QVX_LLD_LINK} -DDEF=${def}
+                -DIMPORTS=${out_import} -DWORK=${CMAKE_CURRENT_BINARY_DIR}/${target}_msvc
+                -DOUT=${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/${name}.lib
+                -P ${PROJECT_SOURCE_DIR}/cmake/windows/msvc-import-lib.cmake
+        VERBATIM)
+    else()
+      message(WARNING "lld-link not found (Debian package lld): no import library for MSVC")
+    endif()
+  endif()
 endfunction()
 
 # qvx_windows_decorated_import_library(<dll target>)
