@@ -25,6 +25,27 @@
  *    Analog codes are 16-bit offset binary: 0 = -10 V, 32768 = 0 V,
  *    65535 = +10 V less one step (1/3276.8 V).
  *  - Buffers belong to the caller and must stay valid for the call.
+ *  - Status messages: quorvex_status.h holds the name and message of every
+ *    status code (QvxStatusMessage, QvxStatusName).
+ *
+ * Threading model:
+ *
+ *  - The current card is one for the whole process. Make the calls of a
+ *    program from one thread, or serialise them: a thread that calls
+ *    SwitchCard and then a function without a card argument must not be
+ *    interrupted by another thread's SwitchCard or OpenCard in between.
+ *    The C++ interface (quorvex.hpp) does this for you.
+ *  - Each open card has a worker thread inside the library, from OpenCard
+ *    to CloseCard. It fetches captured data from the driver into the
+ *    driver's buffers, feeds streamed output from the library's ring to the
+ *    driver, and keeps the counter values of StartCTforRead. It calls only
+ *    the driver, never the application; the library has no callbacks.
+ *  - A failure the worker meets (a driver fetch that fails, for example
+ *    after the module's on-board memory overflowed) latches the card and
+ *    stops its acquisition or output; the application sees it as status 1
+ *    from its next call on that card.
+ *  - Calls that wait (stops, mode-1 puts) wait at most a few seconds; the
+ *    waits are listed in docs/behaviour.md.
  *
  * docs/api.md describes every function in full; docs/behaviour.md records
  * the library's choices where a call could be ambiguous.

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -81,6 +82,21 @@ inline void Take(int32_t card, int64_t scans) {
     kestro_sim_capture(card, &status);
     return status.board_scans == 0;
   }));
+}
+
+// A figure of /proc/self/status ("Threads:", "VmRSS:" in KiB), or -1 where
+// there is none (the Windows builds under Wine): comparisons of it then hold
+// trivially.
+inline int64_t ProcStatus(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string key; status >> key;) {
+    if (key == field) {
+      int64_t value = -1;
+      status >> value;
+      return value;
+    }
+  }
+  return -1;
 }
 
 #if defined(QVX_SANITIZED)

@@ -8,13 +8,12 @@ endif()
 # GoogleTest is built from the sources Debian ships (see FindGTest.cmake).
 list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
 
-# Test programs run through Wine. Only 64-bit Wine is at hand, so the
-# wrapper turns 32-bit programs away with a message (and lists no tests for
-# them, so that test discovery in the 32-bit build finds nothing to run).
+# Test programs run through Wine: the 32-bit ones with the 32-bit loader,
+# which the wrapper asks for (without it the 32-bit build lists no tests).
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
 else()
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh --no-32-bit-wine)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh --32-bit)
 endif()
 # Tests are listed when ctest runs, not while building: a build needs no Wine.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
@@ -24,7 +23,9 @@ set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 # Makes <dll target> export exactly include/quorvex.def: a build step reads
 # the symbols of the object library's objects and writes the linker's
 # module-definition file, and the import library is made anew after the link
-# so that it keeps the decorated names (export-def.cmake explains both).
+# so that it keeps the decorated names (export-def.cmake explains both). In
+# 32-bit builds an import library for Microsoft's linker is made as well
+# (<name>.lib, named by the target's property QVX_MSVC_IMPORT_LIBRARY).
 function(qvx_windows_exports target objects)
   set(def ${PROJECT_SOURCE_DIR}/include/quorvex.def)
   set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_objects.txt)
@@ -46,6 +47,25 @@ function(qvx_windows_exports target objects)
     COMMAND ${CMAKE_DLLTOOL} --dllname $<TARGET_FILE_NAME:${target}> --def ${out_import}
             --output-lib $<TARGET_LINKER_FILE:${target}>
     VERBATIM)
+  # 32-bit: the import library for Microsoft's linker too, when lld-link is
+  # at hand (msvc-import-lib.cmake).
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    find_program(QVX_LLD_LINK NAMES lld-link lld-link-14)
+    if(QVX_LLD_LINK)
+      get_target_property(name ${target} OUTPUT_NAME)
+      set_property(TARGET ${target} PROPERTY QVX_MSVC_IMPORT_LIBRARY
+        ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/${name}.lib)
+      add_custom_command(
+        TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -DCC=${CMAKE_C_COMPILER} -DLLD_LINK=${QVX_LLD_LINK} -DDEF=${def}
+                -DIMPORTS=${out_import} -DWORK=${CMAKE_CURRENT_BINARY_DIR}/${target}_msvc
+                -DOUT=${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/${name}.lib
+                -P ${PROJECT_SOURCE_DIR}/cmake/windows/msvc-import-lib.cmake
+        VERBATIM)
+    else()
+      message(WARNING "lld-link not found (Debian package lld): no import library for MSVC")
+    endif()
+  endif()
 endfunction()
 
 # qvx_windows_decorated_import_library(<dll target>)

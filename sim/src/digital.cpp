@@ -17,7 +17,9 @@ bool ValidLine(const CardAccess& access, std::int32_t line) {
 }
 
 bool ValidGroup(const CardAccess& access, std::int32_t group) {
-  return access && group >= 0 && group * kGroupLines < access.model().lines;
+  // Compared as a group count: a group number near the integer limit times 16
+  // would overflow.
+  return access && group >= 0 && group < (access.model().lines + kGroupLines - 1) / kGroupLines;
 }
 
 // Bits of group `group` that belong to lines the module has.

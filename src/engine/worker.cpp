@@ -1,6 +1,8 @@
 #include "engine/worker.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 #include "engine/staging.h"
 #include "frame/call.h"
@@ -203,8 +205,40 @@ void StopWorker(std::int32_t card) {
   CloseWorkerEvents(c);
 }
 
-void StopAllWorkers() {
-  for (std::int32_t card = 0; card < kMaxCards; ++card) StopWorker(card);
+bool StopAllWorkers() {
+  for (CardState& c : g_cards) {
+    if (c.WorkerThread == nullptr) continue;
+    c.WorkerStop.store(true);
+    // A worker waiting for a mutex gives up at once; one between passes
+    // calls the driver no more; one asleep is woken.
+    SetRunState(c, c.AdRunState, 0);
+    SetRunState(c, c.DaRunState, 0);
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kUnloadWaitMs);
+  bool all_ended = true;
+  for (std::int32_t card = 0; card < kMaxCards; ++card) {
+    CardState& c = g_cards[card];
+    if (c.WorkerThread == nullptr) continue;
+    const auto left = std::max(deadline - Clock::now(), Clock::duration::zero());
+    const auto left_ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    if (platform::ThreadWait(c.WorkerThread, static_cast<std::uint32_t>(left_ms))) {
+      platform::ThreadRelease(c.WorkerThread);
+      CloseWorkerEvents(c);
+    } else {
+      // Its events stay: the worker may still wait on one.
+      platform::ThreadAbandon(c.WorkerThread);
+      all_ended = false;
+      char message[128];
+      std::snprintf(message, sizeof message,
+                    "quorvex: the worker of card %d did not stop within %u ms; the driver library "
+                    "stays loaded\n",
+                    static_cast<int>(card), static_cast<unsigned>(kUnloadWaitMs));
+      platform::DebugOutput(message);
+    }
+    c.WorkerThread = nullptr;
+  }
+  return all_ended;
 }
 
 }  // namespace qvx

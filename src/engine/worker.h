@@ -56,7 +56,15 @@ void StartWorker(std::int32_t card);
 // Asks the card's worker to stop (waking it), waits until it has ended and
 // forgets its handle and events. Does nothing when the card has no worker.
 void StopWorker(std::int32_t card);
-// StopWorker for every card (at unload).
-void StopAllWorkers();
+// Longest wait of StopAllWorkers, in ms.
+constexpr std::uint32_t kUnloadWaitMs = 2000;
+
+// At unload: asks every card's worker to stop and switches its halves off,
+// then waits for all of them together, at most kUnloadWaitMs. A worker that
+// has not reached its loop yet is not waited for. A worker still running
+// when the wait runs out (inside a driver call) is left to end by itself,
+// and its card is reported on the debugger output. Returns true when every
+// worker has ended.
+bool StopAllWorkers();
 
 }  // namespace qvx

@@ -90,9 +90,14 @@ bool ProcessAttach() {
 void ProcessDetach() {
   if (DriverModule == nullptr) return;
   // Worker threads of cards the application left open would otherwise keep
-  // calling into a driver that is about to go away.
-  StopAllWorkers();
-  UnloadDriverLibrary(DriverModule);
+  // calling into a driver that is about to go away. One still inside a
+  // driver call when the wait runs out keeps the driver, and where the
+  // system allows it this library's code, which the call returns to.
+  if (StopAllWorkers()) {
+    UnloadDriverLibrary(DriverModule);
+  } else {
+    platform::KeepOwnCodeLoaded();
+  }
 }
 
 }  // namespace qvx

@@ -16,8 +16,17 @@ using ThreadEntry = void (*)(void* arg);
 
 // REQUIRES: entry != nullptr. Returns nullptr when no thread could be made.
 Thread* ThreadStart(ThreadEntry entry, void* arg);
-// Waits until the thread's entry has returned, then releases the thread.
-// A null thread is ignored.
+// Waits at most timeout_ms until the thread's entry has returned. A thread
+// that has not begun its entry yet never runs it: it counts as ended at once.
+// Returns true when the entry has returned or will never run.
+bool ThreadWait(Thread* thread, std::uint32_t timeout_ms);
+// Releases a thread for which ThreadWait returned true; it is gone when this
+// returns.
+void ThreadRelease(Thread* thread);
+// Gives up a thread whose entry still runs: the thread ends by itself when
+// the entry returns and releases what it holds. The caller forgets it.
+void ThreadAbandon(Thread* thread);
+// ThreadWait without a bound, then ThreadRelease. A null thread is ignored.
 void ThreadJoin(Thread* thread);
 // A number that identifies the thread while it lives (0 for null).
 std::uint32_t ThreadId(const Thread* thread);
@@ -72,6 +81,12 @@ void* LibrarySymbol(Library* library, const char* name);
 void LibraryFree(Library* library);
 // Text of the last loading error, for diagnostics ("" when none is known).
 const char* LibraryError();
+
+// Keeps this library's code in memory until the process ends, for threads
+// that are left running in it while it is being unloaded. Returns false
+// where the system cannot do that: dlclose unmaps a library whatever the
+// library asks while it is being closed.
+bool KeepOwnCodeLoaded();
 
 // Full path of the file that holds this library's code, zero-terminated in
 // `buffer`. Returns the length, or 0 when the path cannot be had.

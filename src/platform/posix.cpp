@@ -1,6 +1,7 @@
 // POSIX implementation of the platform layer.
 #include <dlfcn.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -16,22 +17,61 @@
 namespace qvx::platform {
 
 // ---- Threads -------------------------------------------------------------
+//
+// The thread runs ThreadMain, which runs the entry unless the thread was
+// given up before it began. The state word, under `lock`, says which side
+// releases the record: ThreadRelease, or the thread itself once abandoned.
+
+namespace {
+enum class RunState { kNew, kRunning, kEnded, kSkipped, kAbandoned };
+std::atomic<std::uint32_t> g_next_thread_id{1};
+}  // namespace
 
 struct Thread {
   std::thread thread;
-  std::uint32_t id;
+  std::uint32_t id = 0;
+  ThreadEntry entry = nullptr;
+  void* arg = nullptr;
+  std::mutex lock;
+  std::condition_variable changed;
+  RunState state = RunState::kNew;
 };
 
 namespace {
-std::atomic<std::uint32_t> g_next_thread_id{1};
+
+void ThreadMain(Thread* t) {
+  {
+    std::lock_guard<std::mutex> guard(t->lock);
+    if (t->state != RunState::kNew) return;
+    t->state = RunState::kRunning;
+  }
+  t->entry(t->arg);
+  std::unique_lock<std::mutex> guard(t->lock);
+  if (t->state == RunState::kAbandoned) {
+    guard.unlock();
+    delete t;
+    return;
+  }
+  t->state = RunState::kEnded;
+  t->changed.notify_all();
+}
+
+// Under t->lock: true once the entry has returned or will never run.
+bool Settled(Thread* t) {
+  if (t->state == RunState::kNew) t->state = RunState::kSkipped;
+  return t->state == RunState::kEnded || t->state == RunState::kSkipped;
+}
+
 }  // namespace
 
 Thread* ThreadStart(ThreadEntry entry, void* arg) {
   auto* t = new (std::nothrow) Thread{};
   if (t == nullptr) return nullptr;
   t->id = g_next_thread_id.fetch_add(1);
+  t->entry = entry;
+  t->arg = arg;
   try {
-    t->thread = std::thread(entry, arg);
+    t->thread = std::thread(&ThreadMain, t);
   } catch (...) {
     delete t;
     return nullptr;
@@ -39,10 +79,36 @@ Thread* ThreadStart(ThreadEntry entry, void* arg) {
   return t;
 }
 
+bool ThreadWait(Thread* thread, std::uint32_t timeout_ms) {
+  std::unique_lock<std::mutex> guard(thread->lock);
+  return thread->changed.wait_for(guard, std::chrono::milliseconds(timeout_ms),
+                                  [&] { return Settled(thread); });
+}
+
+void ThreadRelease(Thread* thread) {
+  thread->thread.join();
+  delete thread;
+}
+
+void ThreadAbandon(Thread* thread) {
+  {
+    std::lock_guard<std::mutex> guard(thread->lock);
+    if (thread->state == RunState::kRunning) {
+      thread->state = RunState::kAbandoned;
+      thread->thread.detach();
+      return;
+    }
+  }
+  ThreadRelease(thread);  // it ended meanwhile
+}
+
 void ThreadJoin(Thread* thread) {
   if (thread == nullptr) return;
-  if (thread->thread.joinable()) thread->thread.join();
-  delete thread;
+  {
+    std::unique_lock<std::mutex> guard(thread->lock);
+    thread->changed.wait(guard, [&] { return Settled(thread); });
+  }
+  ThreadRelease(thread);
 }
 
 std::uint32_t ThreadId(const Thread* thread) {
@@ -217,6 +283,10 @@ void LibraryFree(Library* library) {
 
 const char* LibraryError() {
   return g_library_error;
+}
+
+bool KeepOwnCodeLoaded() {
+  return false;
 }
 
 std::size_t OwnModulePath(char* buffer, std::size_t size) {

@@ -2,6 +2,7 @@
 // QUORVEX.dll.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -9,17 +10,27 @@
 #include "frame/driver.h"
 #include "platform/platform.h"
 
+// The start of the file this code was linked into (the linker defines it).
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace qvx::platform {
 
 // ---- Threads -------------------------------------------------------------
 //
 // A thread ends in two steps: when its entry has returned it signals
-// `finished`, then it waits for `proceed` before it leaves. ThreadJoin
+// `finished`, then it waits for `proceed` before it leaves. ThreadRelease
 // normally sets `proceed` and waits until the thread has ended. While
 // QUORVEX.dll is being unloaded (DllMain, under the loader's lock) no thread
-// can end by itself, as ending takes that lock: ThreadJoin then waits for
-// `finished` only and ends the thread itself where it waits, holding
-// nothing, before the library's code goes away under it.
+// can start or end, as both take that lock: ThreadRelease then ends the
+// thread itself where it waits, holding nothing, before the library's code
+// goes away under it. A thread that has not reached its entry yet (it waits
+// for the loader's lock to start) never runs it once ThreadWait has seen it
+// so, and holds nothing either. The state word says which side releases the
+// record: ThreadRelease, or the thread itself once abandoned.
+
+namespace {
+enum RunState : int { kNew, kRunning, kEnded, kSkipped, kAbandoned };
+}  // namespace
 
 struct Thread {
   HANDLE handle = nullptr;
@@ -28,6 +39,7 @@ struct Thread {
   DWORD id = 0;
   ThreadEntry entry = nullptr;
   void* arg = nullptr;
+  std::atomic<int> state{kNew};
 };
 
 namespace {
@@ -35,21 +47,28 @@ namespace {
 // Set by DllMain while the library is being unloaded.
 bool g_joining_under_loader_lock = false;
 
-DWORD WINAPI ThreadMain(LPVOID param) {
-  auto* thread = static_cast<Thread*>(param);
-  const HANDLE proceed = thread->proceed;
-  thread->entry(thread->arg);
-  SetEvent(thread->finished);
-  // `thread` may be gone from here on.
-  WaitForSingleObject(proceed, INFINITE);
-  return 0;
-}
-
 void ReleaseThread(Thread* thread) {
   if (thread->handle != nullptr) CloseHandle(thread->handle);
   if (thread->finished != nullptr) CloseHandle(thread->finished);
   if (thread->proceed != nullptr) CloseHandle(thread->proceed);
   delete thread;
+}
+
+DWORD WINAPI ThreadMain(LPVOID param) {
+  auto* thread = static_cast<Thread*>(param);
+  const HANDLE proceed = thread->proceed;
+  int state = kNew;
+  if (thread->state.compare_exchange_strong(state, kRunning)) {
+    thread->entry(thread->arg);
+    if (thread->state.exchange(kEnded) == kAbandoned) {
+      ReleaseThread(thread);  // nobody waits for this thread any more
+      return 0;
+    }
+  }
+  SetEvent(thread->finished);
+  // `thread` may be gone from here on.
+  WaitForSingleObject(proceed, INFINITE);
+  return 0;
 }
 
 }  // namespace
@@ -72,16 +91,31 @@ Thread* ThreadStart(ThreadEntry entry, void* arg) {
   return thread;
 }
 
-void ThreadJoin(Thread* thread) {
-  if (thread == nullptr) return;
+bool ThreadWait(Thread* thread, std::uint32_t timeout_ms) {
+  int state = kNew;
+  if (thread->state.compare_exchange_strong(state, kSkipped)) return true;
+  return WaitForSingleObject(thread->finished, timeout_ms) == WAIT_OBJECT_0;
+}
+
+void ThreadRelease(Thread* thread) {
   if (g_joining_under_loader_lock) {
-    WaitForSingleObject(thread->finished, INFINITE);
     TerminateThread(thread->handle, 0);
   } else {
     SetEvent(thread->proceed);
   }
   WaitForSingleObject(thread->handle, INFINITE);
   ReleaseThread(thread);
+}
+
+void ThreadAbandon(Thread* thread) {
+  int state = kRunning;
+  if (!thread->state.compare_exchange_strong(state, kAbandoned)) ThreadRelease(thread);
+}
+
+void ThreadJoin(Thread* thread) {
+  if (thread == nullptr) return;
+  ThreadWait(thread, INFINITE);
+  ThreadRelease(thread);
 }
 
 std::uint32_t ThreadId(const Thread* thread) {
@@ -205,6 +239,12 @@ const char* LibraryError() {
   return g_library_error;
 }
 
+bool KeepOwnCodeLoaded() {
+  HMODULE self = nullptr;
+  return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                            reinterpret_cast<LPCSTR>(&__ImageBase), &self) != 0;
+}
+
 std::size_t OwnModulePath(char* buffer, std::size_t size) {
   if (size == 0) return 0;
   // Outside QUORVEX.dll (the library's objects linked into a program) the
@@ -242,9 +282,6 @@ void ReportProblem(const char*) {}
 }  // namespace qvx::platform
 
 // ---- Entry points ----------------------------------------------------------------
-
-// The start of the file this code was linked into (the linker defines it).
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 

@@ -91,37 +91,6 @@ TEST_F(CaptureApi, FullRateScaledReadsGiveExactVoltsWithEachRange) {
   EXPECT_EQ(wrong, 0);
 }
 
-// A failed fetch latches the card and ends polling; the stop cleans up, and
-// after clearing the lists the card captures again from a fresh start.
-TEST_F(CaptureApi, ACardRecoversFromAFailedFetch) {
-  Start(1000);
-  kestro_sim_fail("ZQ7_AD_ReadData_MixedChannels", -1, 1);
-  int32_t waiting = 0;
-  ASSERT_TRUE(WaitFor([&] { return GetADBufferStatus(0, &waiting) == QVX_FAILURE; }));
-  const uint32_t fetches = kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels");
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels"), fetches);
-  EXPECT_EQ(StopADCapture(), QVX_OK);
-  EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_Stop"), 1u);
-
-  ASSERT_EQ(ClearChannelLists(), QVX_OK);
-  std::vector<uint32_t> codes(kInputs * 100);
-  int32_t count = 100;
-  EXPECT_EQ(GetBinaryData(codes.data(), &count, 0), QVX_OK);  // buffers were released
-  EXPECT_EQ(count, 0);
-  ASSERT_EQ(Add_AD_Channel_to_ScanList(0, 0, 0, 0), QVX_OK);
-  ASSERT_EQ(SetADFrequency(1000), QVX_OK);
-  ASSERT_EQ(FinalInit(), QVX_OK);
-  ASSERT_EQ(StartADCapture(), QVX_OK);
-  ASSERT_TRUE(WaitFor([&] { return GetADBufferStatus(0, &waiting) == QVX_OK && waiting >= 5; }));
-  count = 5;
-  ASSERT_EQ(GetBinaryData(codes.data(), &count, 0), QVX_OK);
-  ASSERT_EQ(count, 5);
-  EXPECT_EQ(codes[0], kestro_sim_pattern_ad(0, 0));
-  EXPECT_EQ(codes[4], kestro_sim_pattern_ad(4, 0));
-  EXPECT_EQ(StopADCapture(), QVX_OK);
-}
-
 // Sixteen cards capture at once. Card 0 is stopped and started afresh over
 // and over while the other 15 keep capturing: no card loses or misplaces a
 // scan, none latches, and no wait for a mutex runs out.

@@ -61,6 +61,42 @@ TEST(Event, KeepsOneWakeUpUntilAWaitTakesIt) {
   platform::EventClose(event);
 }
 
+// An entry that runs until it is let go.
+struct Held {
+  std::atomic<bool> began{false};
+  std::atomic<bool> let_go{false};
+  std::atomic<bool> ended{false};
+};
+
+void HeldEntry(void* arg) {
+  auto* held = static_cast<Held*>(arg);
+  held->began = true;
+  while (!held->let_go) platform::SleepMs(1);
+  held->ended = true;
+}
+
+// The unload waits for workers with a bound; one that outlasts it is given
+// up and releases itself when its entry returns (the sanitizers watch that).
+TEST(Thread, BoundedWaitThenReleaseOrAbandon) {
+  for (const bool abandon : {false, true}) {
+    SCOPED_TRACE(abandon ? "abandon" : "release");
+    Held held;
+    platform::Thread* thread = platform::ThreadStart(&HeldEntry, &held);
+    ASSERT_NE(thread, nullptr);
+    while (!held.began) platform::SleepMs(1);
+    EXPECT_FALSE(platform::ThreadWait(thread, 20));
+    if (abandon) platform::ThreadAbandon(thread);
+    held.let_go = true;
+    if (abandon) {
+      for (int i = 0; i < 10000 && !held.ended; ++i) platform::SleepMs(1);
+    } else {
+      EXPECT_TRUE(platform::ThreadWait(thread, 10000));
+      platform::ThreadRelease(thread);
+    }
+    EXPECT_TRUE(held.ended);
+  }
+}
+
 // Wait messages go to standard error here; on Windows they go to the
 // debugger, which the Windows tests watch.
 #if !defined(_WIN32)

@@ -18,6 +18,12 @@
   x87      --objdump OBJDUMP --nm NM --objects LIST
       (32-bit) The library's own code does no x87 arithmetic, and calls no
       math function whose result may differ between C libraries.
+  calls    --header HEADER
+      Prints a C program that calls every function of the header once.
+  implib   --objdump LLVM_OBJDUMP --readobj LLVM_READOBJ --exe EXE --dll DLL --header HEADER
+      EXE, that program linked against an import library, imports each
+      function it calls by the DLL's export of that function: the plain name,
+      or the decorated name _Name@N that the DLL exports instead.
 
 LIST names a file that lists the library's object files, one per line.
 Exits 0 when the check passes, 1 with a report otherwise.
@@ -182,21 +188,29 @@ def parameter_bytes(parameter):
     return None
 
 
-def header_declarations(path):
-    """{function name: argument bytes or an error text} of the header's QVX_CALL functions."""
+def header_parameters(path):
+    """{function name: [parameters]} of the header's QVX_CALL functions."""
     with open(path) as f:
         text = f.read()
     text = re.sub(r"/\*.*?\*/", " ", text, flags=re.S)
     text = re.sub(r"//[^\n]*", " ", text)
     text = re.sub(r"^\s*#[^\n]*", " ", text, flags=re.M)
-    declarations = {}
+    functions = {}
     for m in re.finditer(r"\bQVX_CALL\s+(\w+)\s*\(([^)]*)\)\s*;", text):
-        name, parameters = m.group(1), " ".join(m.group(2).split())
-        if parameters in ("", "void"):
+        parameters = " ".join(m.group(2).split())
+        functions[m.group(1)] = [] if parameters in ("", "void") else parameters.split(",")
+    return functions
+
+
+def header_declarations(path):
+    """{function name: argument bytes or an error text} of the header's QVX_CALL functions."""
+    declarations = {}
+    for name, parameters in header_parameters(path).items():
+        if not parameters:
             declarations[name] = 0
             continue
         total = 0
-        for parameter in parameters.split(","):
+        for parameter in parameters:
             size = parameter_bytes(parameter)
             if size is None:
                 total = f"cannot size the parameter '{parameter.strip()}'"
@@ -322,9 +336,57 @@ def check_x87(args):
     return fail(problems, f"no x87 arithmetic in the {len(objects)} objects of the library")
 
 
+# ---- import libraries -------------------------------------------------------
+
+
+def print_calls(args):
+    functions = header_parameters(args.header)
+    calls = "".join(f"  s += {name}({', '.join(['0'] * len(p))});\n" for name, p in functions.items())
+    print(f"""/* Calls each of the {len(functions)} functions of quorvex.h once: linked, never run. */
+#include "quorvex.h"
+
+#ifdef _MSC_VER
+int _fltused; /* linked without the C runtime */
+#endif
+
+int main(void) {{
+  int s = 0;
+{calls}  return s;
+}}""")
+    return 0
+
+
+def check_implib(args):
+    exports = set(re.findall(r"^\s*Name: (\S+)$", run(args.readobj, "--coff-exports", args.dll), re.M))
+    dll_name = args.dll.rsplit("/", 1)[-1]
+    headers = run(args.readobj, "--file-headers", args.exe)
+    base = int(re.search(r"ImageBase: (0x[0-9A-Fa-f]+)", headers).group(1), 16)
+    slots = {}  # address of an import address table slot: imported name
+    for block in run(args.readobj, "--coff-imports", args.exe).split("Import {")[1:]:
+        if re.search(r"Name: (\S+)", block).group(1).lower() == dll_name.lower():
+            table = base + int(re.search(r"ImportAddressTableRVA: (0x[0-9A-Fa-f]+)", block).group(1), 16)
+            for i, name in enumerate(re.findall(r"Symbol: (\S+) \(\d+\)", block)):
+                slots[table + 4 * i] = name
+    # Each function is called through a thunk named after its symbol,
+    # _Name@N: jmp *[slot].
+    thunks = {}
+    text = run(args.objdump, "-d", "--no-show-raw-insn", args.exe)
+    for m in re.finditer(r"<_(\w+)@\d+>:\n\s*[0-9a-f]+:\s+jmpl\s+\*(0x[0-9a-f]+|\d+)\n", text):
+        thunks[m.group(1)] = slots.get(int(m.group(2), 0), "no import of " + dll_name)
+    problems = []
+    functions = header_parameters(args.header)
+    for function in functions:
+        wanted = [e for e in exports if e == function or re.fullmatch(rf"_{function}@\d+", e)]
+        if function not in thunks:
+            problems.append(f"{function}: no thunk _{function}@N (a symbol table is needed)")
+        elif thunks[function] not in wanted:
+            problems.append(f"{function}: imports {thunks[function]}; the DLL exports {wanted or 'no such name'}")
+    return fail(problems, f"{args.exe}: each of the {len(functions)} functions imports its export of {dll_name}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("check", choices=["exports", "driver", "stdcall", "imports", "x87"])
+    parser.add_argument("check", choices=["exports", "driver", "stdcall", "imports", "x87", "calls", "implib"])
     parser.add_argument("--objdump")
     parser.add_argument("--nm")
     parser.add_argument("--dll", action="append")
@@ -333,8 +395,10 @@ def main():
     parser.add_argument("--objects")
     parser.add_argument("--implib")
     parser.add_argument("--entries")
+    parser.add_argument("--readobj")
+    parser.add_argument("--exe")
     args = parser.parse_args()
-    if args.check in ("exports", "driver"):
+    if args.check in ("exports", "driver", "implib"):
         args.dll = args.dll[0]
     checks = {
         "exports": check_exports,
@@ -342,6 +406,8 @@ def main():
         "stdcall": check_stdcall,
         "imports": check_imports,
         "x87": check_x87,
+        "calls": print_calls,
+        "implib": check_implib,
     }
     return checks[args.check](args)
 

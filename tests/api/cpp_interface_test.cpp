@@ -1,0 +1,182 @@
+// The C++ interface (quorvex.hpp) against the simulated module.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "quorvex.hpp"
+#include "support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using quorvex::digital_width;
+using quorvex::output_list;
+using quorvex::scan_list;
+
+class CppInterface : public qvx_test::SimTest {};
+
+// Each failure carries its status, its C call and its card; a latched card
+// is refused before any call reaches it or the card that is current.
+TEST_F(CppInterface, ErrorsNameTheCallTheStatusAndTheLatch) {
+  ASSERT_EQ(kestro_sim_set_module(5, KESTRO_SIM_ABSENT), 0);
+  quorvex::card first(0);
+  struct Case {
+    const char* what;
+    std::function<void()> action;
+    quorvex::status status;
+    const char* call;
+  };
+  const Case cases[] = {
+      {"card number", [] { quorvex::card c(16); }, quorvex::status::argument, "OpenCard"},
+      {"no module", [] { quorvex::card c(5); }, quorvex::status::failure, "OpenCard"},
+      {"rate", [&] { first.prepare(scan_list().analog(0).rate(500001)); },
+       quorvex::status::argument, "SetADFrequency"},
+      // The rate latched card 0; card 1 is current now.
+      {"latched",
+       [&] {
+         quorvex::card second(1);
+         first.start_capture();
+       },
+       quorvex::status::failure, "SwitchCard"},
+  };
+  for (const Case& c : cases) {
+    try {
+      c.action();
+      ADD_FAILURE() << c.what << ": no error";
+    } catch (const quorvex::error& e) {
+      EXPECT_EQ(e.code(), c.status) << c.what << ": " << e.what();
+      EXPECT_EQ(e.call(), c.call) << c.what;
+    }
+  }
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_Start"), 0u);
+  try {
+    first.start_capture();
+    ADD_FAILURE() << "a latched card was selected";
+  } catch (const quorvex::latched_error& e) {
+    EXPECT_EQ(e.card(), 0);
+    EXPECT_NE(std::string(e.what()).find("reopen()"), std::string::npos) << e.what();
+  }
+  first.reopen();
+  first.prepare(scan_list().analog(0).rate(1000));
+  first.start_capture();
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_Start"), 1u);
+}
+
+TEST_F(CppInterface, ListsAreCheckedBeforeAnyCall) {
+  const std::function<void()> refused[] = {
+      [] { scan_list().digital(0, digital_width::byte).digital(1, digital_width::line); },
+      [] { scan_list().digital(1, digital_width::byte); },
+      [] {
+        scan_list list;
+        for (int k = 0; k < 17; ++k) list.analog(k % 16);
+      },
+      [] { scan_list().rate(9); },
+      [] { output_list().analog(-1); },
+  };
+  for (const auto& action : refused) EXPECT_THROW(action(), std::invalid_argument);
+  // A list without analog inputs gets input 0 in its last slot.
+  const auto layout = scan_list().counter(2).digital(0, digital_width::word).layout();
+  ASSERT_EQ(layout.size(), 3u);
+  EXPECT_EQ(layout[0].name() + layout[1].name() + layout[2].name(), "ct2di0ai0");
+  EXPECT_TRUE(layout[2].implicit);
+}
+
+// Two card objects, interleaved on one thread and then on two threads at
+// once, each read their own card.
+TEST_F(CppInterface, CardsSelectThemselves) {
+  ASSERT_EQ(kestro_sim_set_signal(0, 8, KESTRO_SIM_SIGNAL_DC, 0, 1.0, 0), 0);
+  ASSERT_EQ(kestro_sim_set_signal(1, 8, KESTRO_SIM_SIGNAL_DC, 0, -2.0, 0), 0);
+  quorvex::card a(0), b(1);
+  std::atomic<int> wrong{0};
+  auto read = [&wrong](quorvex::card& c, double volts, int times) {
+    for (int i = 0; i < times; ++i) {
+      if (std::abs(c.convert(8).volts - volts) > 1e-3) ++wrong;
+    }
+  };
+  for (int i = 0; i < 3; ++i) {
+    read(a, 1.0, 1);
+    read(b, -2.0, 1);
+  }
+  std::thread other(read, std::ref(a), 1.0, 300);
+  read(b, -2.0, 300);
+  other.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+// A long capture on the real-time clock, drained on the reader's own thread:
+// every block starts where the one before ended and holds the pattern of
+// exactly its scans, so nothing was dropped, repeated or misplaced.
+TEST_F(CppInterface, BlockReaderDeliversEveryScanInOrder) {
+  constexpr int32_t kRate = qvx_test::kSanitized ? 10000 : 50000;
+  constexpr uint64_t kScans = kRate * (qvx_test::kSanitized ? 1 : 2);
+  ASSERT_EQ(kestro_sim_set_pattern(0, 1), 0);
+  quorvex::card c(0);
+  c.prepare(scan_list().analog(0).analog(1).counter(0).digital(0, digital_width::byte).rate(kRate));
+  uint64_t next = 0, wrong = 0;
+  quorvex::raw_background_reader reader(c, [&](const quorvex::raw_block& b) {
+    if (b.first_scan != next) ++wrong;
+    for (std::size_t i = 0; i < b.scans; ++i) {
+      const uint64_t scan = b.first_scan + i;
+      wrong += b.at(i, 0) != kestro_sim_pattern_ad(scan, 0);
+      wrong += b.at(i, 1) != kestro_sim_pattern_ad(scan, 1);
+      wrong += b.at(i, 2) != kestro_sim_pattern_ct(scan, 0);
+      wrong += b.at(i, 3) != (kestro_sim_pattern_din(scan, 0) & 0xFFu);
+    }
+    next = b.first_scan + b.scans;
+  });
+  c.start_capture();
+  EXPECT_TRUE(qvx_test::WaitFor([&] { return reader.scans_delivered() >= kScans; }, 30s));
+  reader.stop();
+  EXPECT_EQ(reader.error(), nullptr);
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_GE(next, kScans);
+}
+
+// An overflow of the module's on-board memory latches the card; the reader
+// names the last scan it delivered intact.
+TEST_F(CppInterface, BlockReaderNamesTheLastGoodScanAfterAnOverflow) {
+  ASSERT_EQ(kestro_sim_set_clock(0, KESTRO_SIM_CLOCK_MANUAL), 0);
+  quorvex::card c(0);
+  c.prepare(scan_list().analog(0).rate(10000));
+  quorvex::block_reader reader(c, 10000);
+  c.start_capture();
+  ASSERT_EQ(kestro_sim_advance(0, 5000), 0);
+  ASSERT_TRUE(qvx_test::WaitFor(
+      [&] { return reader.next().scans == 0 && reader.scans_delivered() == 5000; }));
+  ASSERT_EQ(kestro_sim_advance(0, 70000), 0);  // more than the 65536 scans it holds
+  try {
+    qvx_test::WaitFor([&] { return reader.next().scans > 0; });
+    ADD_FAILURE() << "no error after the overflow";
+  } catch (const quorvex::capture_error& e) {
+    EXPECT_EQ(e.last_good_scan(), 4999) << e.what();
+  }
+}
+
+// The destructor stops capture and output and closes the card, also when the
+// card is latched and cannot be selected; a moved-from object closes nothing.
+TEST_F(CppInterface, DestructorStopsAndCloses) {
+  for (const bool latched : {false, true}) {
+    kestro_sim_reset();
+    {
+      quorvex::card c(0);
+      c.prepare(scan_list().analog(0).rate(1000), output_list().analog(0).rate(100));
+      c.write_all(std::vector<double>(300, 1.0));
+      c.start_output();
+      c.start_capture();
+      if (latched) {
+        EXPECT_THROW(c.set_input_mode(quorvex::input_mode{7}), quorvex::error);
+      }
+      quorvex::card moved = std::move(c);
+      EXPECT_EQ(kestro_sim_is_open(0), 1);
+    }
+    EXPECT_EQ(kestro_sim_is_open(0), 0) << latched;
+    EXPECT_EQ(kestro_sim_call_count("ZQ7_AD_Stop"), 1u) << latched;
+    EXPECT_EQ(kestro_sim_call_count("ZQ7_DA_Stop"), latched ? 0u : 1u);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,635 @@
+// libFuzzer target over the whole C interface of libquorvex, with the
+// simulated module steered between the calls.
+//
+// An input is a script: one byte chooses an operation (an export of the
+// library or a control of the simulated module), then one byte per argument,
+// decoded by the argument's kind (see Decode). Every buffer handed to the
+// library is exactly as large as the call may fill or read by its documented
+// contract, computed from the lists as the script built them, so that a write
+// or read of one element too many lands outside it. A watchdog aborts a call
+// that does not return (a hang is a finding), and every input starts from
+// the same state: all cards closed, their buffers released, simulator reset.
+//
+// QVX_FUZZ_WRITE_SEEDS=<folder> writes the seed scripts of seeds.txt (given
+// as QVX_FUZZ_SEEDS=<file>) as corpus files and exits.
+#include <algorithm>
+#include <atomic>
+#include <bitset>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kestro_sim.h"
+#include "quorvex.h"
+
+namespace {
+
+constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kHuge = std::numeric_limits<double>::max();
+
+// ---- Argument kinds ----------------------------------------------------------
+// c  card: 0..3 mostly, any card, or out of range
+// i  integer: 0..127, or a value from kHostileInts
+// m  read mode: 0 or 1 mostly, else -4..43 or a value from kHostileInts
+// r  real: a usable rate or voltage, or a value from kHostileReals
+// p  pointer: a buffer of the exact size, or (one byte in 16) null
+// e  driver entry point of the simulated module
+// t, d, z  times of an injected failure, ms of an injected delay or a pause
+constexpr int32_t kHostileCards[] = {-1, 16, 17, 100, kMin, kMax};
+constexpr int32_t kHostileInts[] = {
+    -1,    -2,    -100,   kMin,   kMax,   kMax - 1, kMin + 1, 200,      255,        256,   257,
+    1000,  1024,  3000,   4096,   9999,   10000,    10001,    12000,    20000,      32768, 65535,
+    65536, 99999, 100000, 200000, 500000, 1000000,  4000000,  16777216, 0x40000000, -65536};
+constexpr double kReals[] = {0,     1,     10,     50,     100,    200,     1000, 5000,
+                             10000, 20000, 100000, 200000, 500000, 4000000, -10,  5};
+constexpr double kHostileReals[] = {kNaN,    kInf,     -kInf,  -1,     -0.0,         1e-300,
+                                    1e12,    9.99,     kHuge,  -kHuge, 2147483648.0, 0.5,
+                                    10.0001, -10.0001, 9.9999, -1e12};
+constexpr int32_t kSeedNull = 15;
+// Injected failures repeat 1 or 2 times or until cleared; injected delays
+// and pauses are in milliseconds.
+constexpr int32_t kTimes[] = {1, 1, 2, -1};
+constexpr int32_t kDelays[] = {0, 1, 2, 5, 20, 200, 1100};
+constexpr int32_t kPauses[] = {0, 1, 2, 5, 10, 30};
+
+struct Arg {
+  double r = 0;
+  int32_t i = 0;
+  bool null = false;
+};
+
+template <typename T, std::size_t N>
+constexpr int32_t Count(const T (&)[N]) {
+  return static_cast<int32_t>(N);
+}
+
+Arg Decode(char kind, uint8_t b) {
+  Arg a;
+  switch (kind) {
+    case 'c':
+      a.i = b < 0x80 ? b % 4 : b < 0xC0 ? b % 16 : kHostileCards[b % Count(kHostileCards)];
+      break;
+    case 'i':
+      a.i = b < 0x80 ? b : kHostileInts[(b - 0x80) % Count(kHostileInts)];
+      break;
+    case 'm':
+      a.i = b < 0xC0 ? b % 2 : b < 0xF0 ? b - 0xC4 : kHostileInts[b % Count(kHostileInts)];
+      break;
+    case 'r':
+      a.r = b < 0x80 ? kReals[b % Count(kReals)] : kHostileReals[b % Count(kHostileReals)];
+      a.i = static_cast<int32_t>(b);
+      break;
+    case 'p':
+      a.null = b % 16 == kSeedNull;
+      break;
+    case 'e':
+      a.i = b % KESTRO_SIM_ENTRY_COUNT;
+      break;
+    case 't':
+      a.i = kTimes[b % Count(kTimes)];
+      break;
+    case 'd':
+      a.i = kDelays[b % Count(kDelays)];
+      break;
+    case 'z':
+      a.i = kPauses[b % Count(kPauses)];
+      break;
+  }
+  return a;
+}
+
+// ---- The lists as the script built them -----------------------------------
+// What an application knows of its lists: the entries it added with success
+// since the last clear or open. The buffers of the reads are sized from it.
+struct Lists {
+  int32_t ad = 0, ct = 0, dig = 0, da = 0;
+  bool mixed = false;
+  bool sized = false;  // FinalInit succeeded since the last clear or open
+};
+Lists g_lists[QVX_MAX_CARDS];
+int32_t g_current = 0;
+std::bitset<QVX_MAX_CARDS> g_touched;
+std::bitset<QVX_MAX_CARDS> g_open;
+std::bitset<QVX_MAX_CARDS> g_set_up;  // FinalInit was called: buffers may exist
+
+bool InRange(int32_t card) {
+  return card >= 0 && card < QVX_MAX_CARDS;
+}
+Lists& Current() {
+  return g_lists[g_current];
+}
+// Values per scan that GetScaledData / GetBinaryData deliver.
+int32_t ScanWidth(const Lists& l) {
+  return l.mixed ? l.ad + l.ct + l.dig : l.ad;
+}
+// Scans a block read may deliver for a request: at most 10000.
+std::size_t Scans(int32_t count) {
+  return static_cast<std::size_t>(std::clamp(count, 0, 10000));
+}
+
+// A caller's buffer of exactly n elements (a distinct block also for n = 0),
+// or null when the script asks for it.
+template <typename T>
+struct Buffer {
+  std::unique_ptr<T[]> block;
+  T* ptr;
+  Buffer(std::size_t n, bool null) : block(new T[n]()), ptr(null ? nullptr : block.get()) {}
+};
+
+// ---- Watchdog ------------------------------------------------------------------
+// Each call must return within kCallBound. The library's own waits add up
+// to a few seconds at most (mutex waits of 1 s, a stop's wait of 5 s,
+// injected driver delays of 1.1 s); anything longer is a hang.
+constexpr auto kCallBound = std::chrono::seconds(30);
+std::atomic<const char*> g_call{nullptr};
+std::atomic<int64_t> g_deadline{0};
+
+int64_t Now() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+struct Watch {
+  explicit Watch(const char* name) {
+    g_deadline = Now() + std::chrono::milliseconds(kCallBound).count();
+    g_call = name;
+  }
+  ~Watch() { g_call = nullptr; }
+};
+
+void WatchdogLoop() {
+  for (;;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const char* call = g_call;
+    if (call != nullptr && Now() > g_deadline) {
+      std::fprintf(stderr, "==watchdog== %s has not returned within %lld s: a hang\n", call,
+                   static_cast<long long>(kCallBound.count()));
+      std::abort();
+    }
+  }
+}
+
+// ---- Operations ------------------------------------------------------------------
+using Run = void (*)(const Arg* a);
+struct Op {
+  const char* name;
+  const char* kinds;
+  Run run;
+};
+
+void Opened(int32_t card, int32_t status) {
+  if (status == QVX_OK) {
+    g_lists[card] = Lists{};
+    g_current = card;
+    g_open.set(card);
+  }
+}
+void Cleared() {
+  Current() = Lists{};
+}
+// FinalInit adds an analog entry by itself to a list of only counters and
+// digital entries.
+void Finalized(int32_t status) {
+  g_set_up.set(g_current);
+  if (status != QVX_OK) return;
+  Lists& l = Current();
+  l.sized = true;
+  if (l.ad == 0 && (l.ct > 0 || l.dig > 0)) l.ad = 1;
+}
+void Added(int32_t status, int32_t Lists::*kind, bool mixed) {
+  if (status != QVX_OK) return;
+  Current().*kind += 1;
+  if (mixed) Current().mixed = true;
+}
+
+// Block reads of the capture (analog, digital-input, counter): destination,
+// count pointer, count, mode; `width` values per scan.
+template <typename T>
+void BlockRead(const Arg* a, int32_t width, int32_t (*read)(T*, int32_t*, int32_t)) {
+  Buffer<T> out(Scans(a[2].i) * static_cast<std::size_t>(width), a[0].null);
+  Buffer<int32_t> count(1, a[1].null);
+  if (count.ptr != nullptr) *count.ptr = a[2].i;
+  read(out.ptr, count.ptr, a[3].i);
+}
+
+// Frames of a put: the script's count, bounded so that the caller's buffer
+// stays allocatable (the largest output ring holds 12000 frames).
+int32_t Frames(int32_t requested) {
+  return std::min(requested, 65536);
+}
+template <typename T>
+void FillValues(T* values, std::size_t n) {
+  for (std::size_t k = 0; k < n; ++k) {
+    if constexpr (std::is_floating_point_v<T>) {
+      values[k] = k % 7 == 6 ? kHostileReals[k % Count(kHostileReals)] : kReals[k % 16] / 1e5;
+    } else {
+      values[k] = static_cast<T>(k * 2654435761u);
+    }
+  }
+}
+template <typename T, typename Put>
+void StreamPut(bool null, int32_t requested, Put put) {
+  const int32_t frames = Frames(requested);
+  const std::size_t n = static_cast<std::size_t>(std::max(frames, 0)) * Current().da;
+  Buffer<T> values(n, null);
+  FillValues(values.block.get(), n);
+  int32_t count = frames;
+  put(values.ptr, &count);
+}
+
+// Memory-measurement reads: card, channels, values per channel, mode.
+std::size_t MemoryValues(int32_t card, int32_t channels, int32_t count, bool scaled) {
+  if (!InRange(card)) return 0;
+  const Lists& l = g_lists[card];
+  const int32_t width = l.mixed  ? l.ad + l.ct + l.dig
+                        : scaled ? l.ad
+                                 : (channels > 0 && channels <= l.ad ? channels : 0);
+  return Scans(count) * static_cast<std::size_t>(width);
+}
+
+// clang-format off
+#define OP(name, kinds, ...) {#name, kinds, [](const Arg* a) { (void)a; __VA_ARGS__; }}
+// clang-format on
+
+const Op kOps[] = {
+    // Card lifecycle
+    OP(LoadCard, "c", LoadCard(a[0].i)),
+    OP(OpenCard, "c", Opened(a[0].i, OpenCard(a[0].i))),
+    OP(SwitchCard, "c", if (SwitchCard(a[0].i) == QVX_OK) g_current = a[0].i),
+    OP(CloseCard, "c", if (CloseCard(a[0].i) == QVX_OK) g_open.reset(a[0].i)),
+    // Set-up
+    OP(ConfigCard, "iii", ConfigCard(a[0].i, a[1].i, a[2].i)),
+    OP(ClearChannelLists, "", ClearChannelLists(); Cleared()),
+    OP(ClearChannelListsEx, "cii",
+       if (ClearChannelListsEx(a[0].i, a[1].i, a[2].i) == QVX_OK) Cleared()),
+    OP(FinalInit, "", Finalized(FinalInit())),
+    OP(ReSynchronize, "", ReSynchronize()),
+    OP(PrepareExtTrigger, "ciii", PrepareExtTrigger(a[0].i, a[1].i, a[2].i, a[3].i)),
+    OP(SetMasterSlaveFunction, "ci", SetMasterSlaveFunction(a[0].i, a[1].i)),
+    OP(SetDelay, "ci", SetDelay(a[0].i, a[1].i)),
+    // Module information and flash
+    OP(ReadFlashData, "cp", Buffer<QvxFlashInfo> b(1, a[1].null); ReadFlashData(a[0].i, b.ptr)),
+    OP(ReadFlashDataEx, "cp", Buffer<QvxFlashInfoEx> b(1, a[1].null);
+       ReadFlashDataEx(a[0].i, b.ptr)),
+    OP(GetCustomerName, "cp", Buffer<char> b(8042, a[1].null); GetCustomerName(a[0].i, b.ptr)),
+    OP(GetEnhancedInformations, "cp", Buffer<char> b(0, a[1].null);
+       GetEnhancedInformations(a[0].i, b.ptr)),
+    OP(GetDLLVersion, "pppp", Buffer<char> t(20, a[0].null); Buffer<int32_t> x(1, a[1].null);
+       Buffer<int32_t> y(1, a[2].null); Buffer<int32_t> z(1, a[3].null);
+       GetDLLVersion(t.ptr, x.ptr, y.ptr, z.ptr)),
+    OP(ClearPrivateFlash, "c", ClearPrivateFlash(a[0].i)),
+    OP(ReadPrivateFlash, "cpi", Buffer<char> b(std::clamp(a[2].i, 0, 256), a[1].null);
+       ReadPrivateFlash(a[0].i, b.ptr, a[2].i)),
+    OP(WritePrivateFlash, "cpi", Buffer<char> b(std::clamp(a[2].i, 0, 256), a[1].null);
+       WritePrivateFlash(a[0].i, b.ptr, a[2].i)),
+    // Reserved entry points: nothing may be written through their pointers.
+    OP(Reserved, "ci", const int32_t x = a[0].i; const int32_t y = a[1].i;
+       Buffer<char> none(0, false); ProgramUserTimerFrequency(x, y); StartUserTimer(x, y);
+       StopUserTimer(x); SendICPSettings(x, y); ShowDebugNumber(x); GetHWExtensions(none.ptr);
+       GetSWExtensions(none.ptr); PreparePWMOutput(x, y, x); PrepareFMOutput(x, y, x);
+       WriteNewPWMRatio(x, y, x); WriteNewFMRatio(x, y, x); WriteNewPWMRatioEx(x, y, x, y);
+       WriteNewFMRatioEx(x, y, x, y); GetFFTData(x, none.ptr);
+       PrepareFFTEntry(x, y, x, y, x, y, x, y);
+       PrepareFilterEntry(x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y);
+       PreparePIDEntry(x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y); PrepareTriggerEntry(
+           x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y);
+       PrepareTriggerTakt(x, y, x, y, x); SetGlobalTriggerValues(x, y, x)),
+    // Analog input
+    OP(Add_AD_Channel_to_ScanList, "iiii",
+       Added(Add_AD_Channel_to_ScanList(a[0].i, a[1].i, a[2].i, a[3].i), &Lists::ad, false)),
+    OP(SetADFrequency, "i", SetADFrequency(a[0].i)),
+    OP(SetADFrequencyEx, "iii", SetADFrequencyEx(a[0].i, a[1].i, a[2].i)),
+    OP(StartADCapture, "", StartADCapture()),
+    OP(StartADCaptureEx, "iii", StartADCaptureEx(a[0].i, a[1].i, a[2].i)),
+    OP(StopADCapture, "", StopADCapture()),
+    OP(GetADBufferStatus, "cp", Buffer<int32_t> b(1, a[1].null); GetADBufferStatus(a[0].i, b.ptr)),
+    OP(GetScaledData, "ppim",
+       BlockRead<double>(
+           a, ScanWidth(Current()),
+           [](double* d, int32_t* n, int32_t m) { return GetScaledData(7, d, n, m); })),
+    OP(GetBinaryData, "ppim", BlockRead<uint32_t>(a, ScanWidth(Current()), GetBinaryData)),
+    OP(CaptureOneChannel, "imipp", Buffer<double> v(1, a[3].null);
+       Buffer<uint32_t> code(1, a[4].null);
+       CaptureOneChannel(a[0].i, a[1].i, a[2].i, v.ptr, code.ptr)),
+    OP(CaptureOneChannelEx, "imiiiipp", Buffer<double> v(1, a[6].null);
+       Buffer<uint32_t> code(1, a[7].null);
+       CaptureOneChannelEx(a[0].i, a[1].i, a[2].i, a[3].i, a[4].i, a[5].i, v.ptr, code.ptr)),
+    // Analog output
+    OP(PutOneChannel, "iir", PutOneChannel(a[0].i, a[1].i, a[2].r)),
+    OP(Add_DA_Channel_to_ScanList, "i",
+       Added(Add_DA_Channel_to_ScanList(a[0].i), &Lists::da, false)),
+    OP(Add_DA_Channel_to_ScanListEx, "iii", Add_DA_Channel_to_ScanListEx(a[0].i, a[1].i, a[2].i)),
+    OP(SetDAFrequency, "i", SetDAFrequency(a[0].i)),
+    OP(StartDAOutput, "", StartDAOutput()),
+    OP(StartDAOutputEx, "iii", StartDAOutputEx(a[0].i, a[1].i, a[2].i)),
+    OP(StopDAOutput, "", StopDAOutput()),
+    OP(PutScaledData, "piim",
+       StreamPut<double>(a[0].null, a[2].i,
+                         [a](double* v, int32_t* n) { PutScaledData(0, v, a[1].i, n, a[3].i); })),
+    OP(PutBinaryData, "piim",
+       StreamPut<uint16_t>(a[0].null, a[2].i,
+                           [a](uint16_t* v, int32_t* n) { PutBinaryData(v, a[1].i, n, a[3].i); })),
+    OP(GetDAFreeBufferSpace, "cp", Buffer<int32_t> b(1, a[1].null);
+       GetDAFreeBufferSpace(a[0].i, b.ptr)),
+    // Digital I/O
+    OP(SetDigitalDirection, "ii", SetDigitalDirection(a[0].i, a[1].i)),
+    OP(ReadDigitalBit, "ip", Buffer<uint32_t> b(1, a[1].null); ReadDigitalBit(a[0].i, b.ptr)),
+    OP(WriteDigitalBit, "ii", WriteDigitalBit(a[0].i, a[1].i)),
+    OP(SetDigitalPortDirection, "iii", SetDigitalPortDirection(a[0].i, a[1].i, a[2].i)),
+    OP(ReadDigitalPort, "iip", Buffer<uint32_t> b(1, a[2].null);
+       ReadDigitalPort(a[0].i, a[1].i, b.ptr)),
+    OP(WriteDigitalPort, "iii", WriteDigitalPort(a[0].i, a[1].i, static_cast<uint32_t>(a[2].i))),
+    // Digital-input capture
+    OP(Add_Dig_Channel_to_ScanList, "ii",
+       Added(Add_Dig_Channel_to_ScanList(a[0].i, a[1].i), &Lists::dig, true)),
+    OP(DIN_AddChannel_To_DINScanlist, "ii",
+       Added(DIN_AddChannel_To_DINScanlist(a[0].i, a[1].i), &Lists::dig, false)),
+    OP(SetDINFrequency, "r", SetDINFrequency(a[0].r)),
+    OP(StartDINCapture, "", StartDINCapture()),
+    OP(StartDINCaptureEx, "iii", StartDINCaptureEx(a[0].i, a[1].i, a[2].i)),
+    OP(StopDINCapture, "", StopDINCapture()),
+    OP(DIN_GetScaledData, "ppim", BlockRead<uint32_t>(a, Current().dig, DIN_GetScaledData)),
+    OP(DIN_GetBinaryData, "ppim", BlockRead<uint32_t>(a, Current().dig, DIN_GetBinaryData)),
+    OP(GetDINBufferStatus, "cp", Buffer<int32_t> b(1, a[1].null);
+       GetDINBufferStatus(a[0].i, b.ptr)),
+    // Counters
+    OP(ConfigureCounterInput, "iiiiiiiii",
+       ConfigureCounterInput(a[0].i, a[1].i, a[2].i, a[3].i, a[4].i, a[5].i, a[6].i, a[7].i,
+                             a[8].i)),
+    OP(ConfigureCounterInputEx, "iiiiiiiiii",
+       ConfigureCounterInputEx(a[0].i, a[1].i, a[2].i, a[3].i, a[4].i, a[5].i, a[6].i, a[7].i,
+                               a[8].i, a[9].i)),
+    OP(ReadCounterValue, "ip", Buffer<uint32_t> b(1, a[1].null); ReadCounterValue(a[0].i, b.ptr)),
+    OP(Add_CT_Channel_to_ScanList, "i",
+       Added(Add_CT_Channel_to_ScanList(a[0].i), &Lists::ct, true)),
+    OP(CT_AddChannel_To_CTScanlist, "i",
+       Added(CT_AddChannel_To_CTScanlist(a[0].i), &Lists::ct, false)),
+    OP(SetCTFrequency, "r", SetCTFrequency(a[0].r)),
+    OP(StartCTCapture, "", StartCTCapture()),
+    OP(StartCTCaptureEx, "iii", StartCTCaptureEx(a[0].i, a[1].i, a[2].i)),
+    OP(StartCTforRead, "", StartCTforRead()),
+    OP(StopCTCapture, "", StopCTCapture()),
+    OP(CT_GetScaledData, "ppim", BlockRead<uint32_t>(a, Current().ct, CT_GetScaledData)),
+    OP(CT_GetBinaryData, "ppim", BlockRead<uint32_t>(a, Current().ct, CT_GetBinaryData)),
+    OP(GetCTBufferStatus, "cp", Buffer<int32_t> b(1, a[1].null); GetCTBufferStatus(a[0].i, b.ptr)),
+    // Memory measurements
+    OP(StartMemoryMeasurement, "ciii", StartMemoryMeasurement(a[0].i, a[1].i, a[2].i, a[3].i)),
+    OP(StartMemoryMeasurementEx, "ciiii",
+       StartMemoryMeasurementEx(a[0].i, a[1].i, a[2].i, a[3].i, a[4].i)),
+    OP(StopMemoryMeasurement, "c", StopMemoryMeasurement(a[0].i)),
+    OP(DeInitMemoryMeasurement, "c", DeInitMemoryMeasurement(a[0].i)),
+    OP(GetMemoryMeasurementStatus, "c", GetMemoryMeasurementStatus(a[0].i)),
+    OP(ReadMemoryMeasurementStatus, "cpp", Buffer<int32_t> use(1, a[1].null);
+       Buffer<int32_t> size(1, a[2].null); ReadMemoryMeasurementStatus(a[0].i, use.ptr, size.ptr)),
+    OP(GetScaledDataFromMemoryMeasurement, "ciiipmp",
+       Buffer<double> out(MemoryValues(a[0].i, a[2].i, a[3].i, true), a[4].null);
+       Buffer<int32_t> moved(1, a[6].null); GetScaledDataFromMemoryMeasurement(
+           a[0].i, a[1].i, a[2].i, a[3].i, out.ptr, a[5].i, moved.ptr)),
+    OP(GetBinaryDataFromMemoryMeasurement, "ciipmp",
+       Buffer<int32_t> out(MemoryValues(a[0].i, a[1].i, a[2].i, false), a[3].null);
+       Buffer<int32_t> moved(1, a[5].null);
+       GetBinaryDataFromMemoryMeasurement(a[0].i, a[1].i, a[2].i, out.ptr, a[4].i, moved.ptr)),
+    // The simulated module
+    OP(sim_clock, "ci", kestro_sim_set_clock(a[0].i, a[1].i)),
+    OP(sim_advance, "ci", kestro_sim_advance(a[0].i, a[1].i)),
+    OP(sim_da_clock, "ci", kestro_sim_set_da_clock(a[0].i, a[1].i)),
+    OP(sim_da_advance, "ci", kestro_sim_da_advance(a[0].i, a[1].i)),
+    OP(sim_module, "ci", kestro_sim_set_module(a[0].i, a[1].i % 9)),
+    OP(sim_pattern, "ci", kestro_sim_set_pattern(a[0].i, a[1].i)),
+    OP(sim_board_memory, "ci", kestro_sim_set_board_memory(a[0].i, a[1].i)),
+    OP(sim_fifo_capacity, "ci", kestro_sim_set_fifo_capacity(a[0].i, a[1].i)),
+    OP(sim_da_queue, "ci", kestro_sim_set_da_queue(a[0].i, a[1].i)),
+    OP(sim_counter_input, "cir", kestro_sim_set_counter_input(a[0].i, a[1].i, a[2].r)),
+    OP(sim_digital_count, "ciii",
+       kestro_sim_set_digital_count(a[0].i, a[1].i, static_cast<uint32_t>(a[2].i),
+                                    static_cast<uint32_t>(a[3].i))),
+    OP(sim_digital_input, "cii",
+       kestro_sim_set_digital_input_word(a[0].i, a[1].i, static_cast<uint32_t>(a[2].i))),
+    OP(sim_signal, "ciirrr", kestro_sim_set_signal(a[0].i, a[1].i, a[2].i, a[3].r, a[4].r, a[5].r)),
+    OP(sim_fail, "eit", kestro_sim_fail(kestro_sim_entry_name(a[0].i), a[1].i, a[2].i)),
+    OP(sim_delay, "ed",
+       kestro_sim_delay(kestro_sim_entry_name(a[0].i), static_cast<uint32_t>(a[1].i))),
+    OP(sim_clear_faults, "", kestro_sim_clear_faults()),
+    OP(pause, "z", std::this_thread::sleep_for(std::chrono::milliseconds(a[0].i))),
+};
+#undef OP
+constexpr int32_t kOpCount = Count(kOps);
+
+// Brings the library and the simulator back to the state every input starts
+// from: each card the input may have touched opened afresh, its lists
+// cleared in the library and the driver, its staging buffers and output ring
+// released (after a FinalInit), and closed; card 0 current; the simulator
+// reset.
+void Restore() {
+  Watch watch("restore between inputs");
+  kestro_sim_clear_faults();
+  g_touched.set(0);
+  for (int32_t card = QVX_MAX_CARDS - 1; card >= 0; --card) {
+    if (!g_touched.test(card)) continue;
+    kestro_sim_set_module(card, KESTRO_SIM_STANDARD);
+    OpenCard(card);
+    ClearChannelLists();  // the driver's lists too, so the library forgets their widths
+    if (g_set_up.test(card)) {
+      FinalInit();       // frees the output ring
+      StartADCapture();  // a stop releases the staging buffers only after a start (or a latch)
+      StopADCapture();
+      ClearChannelLists();  // the latch the start may have set
+    }
+    CloseCard(card);
+  }
+  kestro_sim_reset();
+  kestro_sim_log_enable(0);
+  for (Lists& l : g_lists) l = Lists{};
+  g_current = 0;
+  g_touched.reset();
+  g_open.reset();
+  g_set_up.reset();
+}
+
+// QVX_FUZZ_TRACE=1 prints each operation with its arguments and the driver
+// calls it made, to turn a finding into a readable call sequence.
+bool g_trace = false;
+
+void TraceOp(const Op& op, const Arg* args) {
+  std::fprintf(stderr, "%s", op.name);
+  for (std::size_t k = 0; op.kinds[k] != '\0'; ++k) {
+    if (op.kinds[k] == 'p') {
+      std::fprintf(stderr, args[k].null ? " null" : " p");
+    } else if (op.kinds[k] == 'r') {
+      std::fprintf(stderr, " %g", args[k].r);
+    } else if (op.kinds[k] == 'e') {
+      std::fprintf(stderr, " %s", kestro_sim_entry_name(args[k].i));
+    } else {
+      std::fprintf(stderr, " %d", args[k].i);
+    }
+  }
+  std::fprintf(stderr, "\n");
+}
+
+void TraceDriverCalls() {
+  char text[256];
+  for (uint32_t k = 0; kestro_sim_log_entry(k, text, sizeof text) >= 0; ++k) {
+    std::fprintf(stderr, "    %s\n", text);
+  }
+  kestro_sim_log_clear();
+}
+
+// QVX_FUZZ_AVOID=<letters> steers around the known ways for the library's
+// lists and the module's to drift apart, so that a campaign spends its time
+// on other faults: o opening a card whose module holds entries, a adding
+// capture entries after FinalInit, c a failing driver clear.
+const char* g_avoid = "";
+
+bool Known(const Op& op, const Arg* a) {
+  const std::string name = op.name;
+  if (name == "OpenCard") {  // open, or given entries before its first open
+    const Lists& l = g_lists[InRange(a[0].i) ? a[0].i : 0];
+    return std::strchr(g_avoid, 'o') && InRange(a[0].i) &&
+           (g_open.test(a[0].i) || l.ad + l.ct + l.dig > 0);
+  }
+  if (name == "sim_fail") {
+    return std::strchr(g_avoid, 'c') &&
+           std::strstr(kestro_sim_entry_name(a[0].i), "ClearChannelList") != nullptr;
+  }
+  const bool capture_add = name.find("Add") != std::string::npos &&
+                           name.find("Scan") != std::string::npos &&
+                           name.find("_DA_") == std::string::npos;
+  return std::strchr(g_avoid, 'a') && capture_add && Current().sized;
+}
+
+// Calls made over the whole run, printed at exit.
+uint64_t g_calls = 0;
+uint64_t g_inputs = 0;
+
+// Injected delays can make a long script legitimately slow; past this
+// budget the rest of the script is skipped, so that libFuzzer's time-out
+// per input (scripts/fuzz.sh) only sees real hangs.
+constexpr int64_t kScriptBudgetMs = 20000;
+
+void RunScript(const uint8_t* data, std::size_t size) {
+  ++g_inputs;
+  const int64_t start = Now();
+  if (g_trace) kestro_sim_log_enable(1);
+  std::size_t at = 0;
+  while (at < size && Now() - start < kScriptBudgetMs) {
+    const Op& op = kOps[data[at++] % kOpCount];
+    Arg args[12];
+    for (std::size_t k = 0; op.kinds[k] != '\0'; ++k) {
+      args[k] = Decode(op.kinds[k], at < size ? data[at++] : 0);
+      if (op.kinds[k] == 'c' && InRange(args[k].i)) g_touched.set(args[k].i);
+    }
+    g_touched.set(g_current);
+    if (*g_avoid != '\0' && Known(op, args)) continue;
+    if (g_trace) TraceOp(op, args);
+    {
+      Watch watch(op.name);
+      op.run(args);
+      ++g_calls;
+    }
+    g_touched.set(g_current);
+    if (g_trace) TraceDriverCalls();
+  }
+}
+
+// ---- Seeds -------------------------------------------------------------------------
+// A seed script is one line: "name: op arg arg; op arg; ...". Arguments are
+// written as values (cards, integers, reals: one that the tables hold),
+// "p" or "null" for pointers, entry names for entries.
+uint8_t Encode(char kind, const std::string& text) {
+  for (int b = 0; b < 256; ++b) {
+    const Arg a = Decode(kind, static_cast<uint8_t>(b));
+    bool match = false;
+    switch (kind) {
+      case 'p':
+        match = a.null == (text == "null");
+        break;
+      case 'e':
+        match = text == kestro_sim_entry_name(a.i);
+        break;
+      case 'r':
+        match = a.r == std::strtod(text.c_str(), nullptr) || (std::isnan(a.r) && text == "nan");
+        break;
+      default:
+        match = a.i == std::stoll(text);
+    }
+    if (match) return static_cast<uint8_t>(b);
+  }
+  std::fprintf(stderr, "seed argument %s of kind %c has no encoding\n", text.c_str(), kind);
+  std::exit(1);
+}
+
+void WriteSeeds(const char* seeds, const char* folder) {
+  std::ifstream in(seeds);
+  std::string line;
+  int written = 0;
+  while (std::getline(in, line)) {
+    const auto colon = line.find(':');
+    if (line.empty() || line[0] == '#' || colon == std::string::npos) continue;
+    std::vector<uint8_t> bytes;
+    std::stringstream calls(line.substr(colon + 1));
+    std::string call;
+    while (std::getline(calls, call, ';')) {
+      std::stringstream words(call);
+      std::string name;
+      if (!(words >> name)) continue;
+      int32_t index = 0;
+      while (index < kOpCount && name != kOps[index].name) ++index;
+      if (index == kOpCount) {
+        std::fprintf(stderr, "seed %s: unknown operation %s\n", line.c_str(), name.c_str());
+        std::exit(1);
+      }
+      bytes.push_back(static_cast<uint8_t>(index));
+      for (const char* kind = kOps[index].kinds; *kind != '\0'; ++kind) {
+        std::string word;
+        if (!(words >> word)) word = *kind == 'p' ? "p" : "0";
+        bytes.push_back(Encode(*kind, word));
+      }
+    }
+    const std::string path = std::string(folder) + "/" + line.substr(0, colon);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    ++written;
+  }
+  std::printf("%d seeds written to %s\n", written, folder);
+  std::exit(written > 0 ? 0 : 1);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (const char* folder = std::getenv("QVX_FUZZ_WRITE_SEEDS")) {
+    const char* seeds = std::getenv("QVX_FUZZ_SEEDS");
+    WriteSeeds(seeds != nullptr ? seeds : "seeds.txt", folder);
+  }
+  g_trace = std::getenv("QVX_FUZZ_TRACE") != nullptr;
+  if (const char* avoid = std::getenv("QVX_FUZZ_AVOID")) g_avoid = avoid;
+  std::thread(WatchdogLoop).detach();
+  std::atexit([] {
+    std::fprintf(stderr, "quorvex_fuzz: %llu calls in %llu inputs\n",
+                 static_cast<unsigned long long>(g_calls),
+                 static_cast<unsigned long long>(g_inputs));
+  });
+  Restore();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  RunScript(data, size);
+  Restore();
+  return 0;
+}

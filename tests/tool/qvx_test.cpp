@@ -1,0 +1,226 @@
+// qvx end to end: the program run as a user runs it, on the simulated module.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kestro_sim.h"  // the pattern values, computed the module's way
+#if defined(QVX_HAVE_HDF5)
+#include <hdf5.h>
+#endif
+
+extern char** environ;
+
+namespace {
+
+std::string Temp(const std::string& name) {
+  return ::testing::TempDir() + "qvx_test_" + std::to_string(getpid()) + "_" + name;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+Result Qvx(const std::string& args) {
+  const std::string out = Temp("out"), err = Temp("err");
+  const int raw =
+      std::system((std::string(QVX_TOOL) + " " + args + " >" + out + " 2>" + err).c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(out), ReadFile(err)};
+}
+
+double Volts(uint32_t code, double factor) {
+  return (code / 3276.8 - 10.0) * factor;
+}
+
+std::vector<std::vector<double>> CsvRows(const std::string& text, std::string* header) {
+  std::stringstream lines(text);
+  std::getline(lines, *header);
+  std::vector<std::vector<double>> rows;
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<double> row;
+    std::stringstream fields(line);
+    for (std::string field; std::getline(fields, field, ',');) row.push_back(std::stod(field));
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+TEST(Qvx, BadInputAndFailuresExitWithOneLine) {
+  const struct {
+    const char* args;
+    int status;
+    const char* says;
+  } cases[] = {
+      {"scan --ai 0 --rate 5", 2, "--rate"},
+      {"scan --ai 0-x", 2, "--ai: 'x' is not a channel number"},
+      {"scan --ai 0 --di 1:byte", 2, "by their position"},
+      {"scan --ai 0 --range 0:7", 2, "--range"},
+      {"scan --ai 0 -o x.txt", 2, "does not end in .csv, .bin or .h5"},
+      {"mem --ai 0 --target 0", 2, "--target"},
+      {"bogus", 2, "bogus"},
+      {"scan --ai 0 --rate 500001 --scans 1", 1,
+       "SetADFrequency on card 0 returned 2 (QVX_ARGUMENT)"},
+      {"--card 3 --sim module=absent info", 1, "OpenCard on card 3 returned 1 (QVX_FAILURE)"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Qvx(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args << ": " << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.args << ": " << r.err;
+  }
+}
+
+TEST(Qvx, EveryCommandRunsOnTheSimulatedModule) {
+  const struct {
+    const char* args;
+    const char* says;
+  } cases[] = {
+      {"info", "KESTRO USB-AD16f"},
+      {"ai --channel 4 --sim ai4=dc:2.5", "ai4      2.500000 V  code 40960"},
+      {"ao --channel 1 --set 1.5", "1.500000 V"},
+      {"ao --channel 0-1 --wave square --duration 0.2", "streamed 128 frames"},
+      {"dio read --lines 0-3 --sim di=0x5", "line 2   1"},
+      {"dio direction --lines 12-15 --output", "outputs"},
+      {"dio write --port 12:4 --value 0xA", "wrote 0xa"},
+      {"counter --counter 0 --mode 1 --duration 0.2 --interval 0.1", "ct0"},
+      {"mem --ai 0 --rate 1000 --target 200 -q", "dominant Hz"},
+      {"flash write --hex 'de ad'", "wrote 2 bytes"},
+  };
+  for (const auto& c : cases) {
+    const Result r = Qvx(c.args);
+    EXPECT_EQ(r.status, 0) << c.args << ": " << r.err;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << ": " << r.out;
+  }
+}
+
+// Every row of a CSV capture, and every value of a raw binary one, is the
+// simulated module's pattern for its scan.
+TEST(Qvx, CaptureFilesHoldEveryScanOfThePattern) {
+  const std::string csv = Temp("pattern.csv"), bin = Temp("pattern.bin");
+  const std::string list = "--sim pattern --ai 0-1 --range 1:1 --ct 0 --di 0-1:byte --rate 2000";
+  ASSERT_EQ(Qvx("scan " + list + " --scans 600 -q -o " + csv).status, 0);
+  ASSERT_EQ(Qvx("scan " + list + " --scans 600 -q --raw -o " + bin).status, 0);
+  std::string header;
+  const auto rows = CsvRows(ReadFile(csv), &header);
+  EXPECT_EQ(header, "scan,time [s],ai0 [V],ai1 [V],ct0 [counts],di0 [byte],di1 [byte]");
+  const std::string raw = ReadFile(bin);
+  ASSERT_EQ(rows.size(), 600u);
+  ASSERT_EQ(raw.size(), 600u * 5 * sizeof(uint32_t));
+  std::vector<uint32_t> codes(600 * 5);
+  std::memcpy(codes.data(), raw.data(), raw.size());
+  for (uint64_t i = 0; i < 600; ++i) {
+    const uint32_t din = kestro_sim_pattern_din(i, 0);
+    const uint32_t expected[] = {kestro_sim_pattern_ad(i, 0), kestro_sim_pattern_ad(i, 1),
+                                 kestro_sim_pattern_ct(i, 0), din & 0xFF, din >> 8};
+    const auto& row = rows[i];
+    ASSERT_EQ(row.size(), 7u);
+    EXPECT_EQ(row[0], static_cast<double>(i));
+    EXPECT_NEAR(row[1], i / 2000.0, 1e-6);
+    EXPECT_NEAR(row[2], Volts(expected[0], 1.0), 1e-6) << i;
+    EXPECT_NEAR(row[3], Volts(expected[1], 0.5), 1e-6) << i;
+    for (int s = 2; s < 5; ++s) EXPECT_EQ(row[2 + s], expected[s]) << i;
+    for (int s = 0; s < 5; ++s) EXPECT_EQ(codes[i * 5 + s], expected[s]) << i;
+  }
+}
+
+#if defined(QVX_HAVE_HDF5)
+double DoubleAttribute(hid_t object, const char* name) {
+  double value = -1;
+  const hid_t attribute = H5Aopen(object, name, H5P_DEFAULT);
+  H5Aread(attribute, H5T_NATIVE_DOUBLE, &value);
+  H5Aclose(attribute);
+  return value;
+}
+
+std::string TextAttribute(hid_t object, const char* name) {
+  const hid_t attribute = H5Aopen(object, name, H5P_DEFAULT);
+  const hid_t type = H5Aget_type(attribute);
+  std::string text(H5Tget_size(type), '\0');
+  H5Aread(attribute, type, text.data());
+  H5Tclose(type);
+  H5Aclose(attribute);
+  return text;
+}
+
+// Ctrl-C ends an open-ended capture cleanly; the HDF5 file written so far
+// reads back with its attributes and every scan.
+TEST(Qvx, Hdf5CaptureStoppedByCtrlCReadsBack) {
+  const std::string path = Temp("capture.h5");
+  std::remove(path.c_str());
+  std::vector<std::string> args = {QVX_TOOL, "scan",   "--sim", "pattern", "--ai", "0", "--range",
+                                   "5V",     "--rate", "1000",  "-q",      "-o",   path};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, QVX_TOOL, nullptr, nullptr, argv.data(), environ), 0);
+  // The file appears when the capture is about to start.
+  for (int i = 0; i < 10000 && access(path.c_str(), F_OK) != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+  const hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+  ASSERT_GE(file, 0);
+  const hid_t set = H5Dopen2(file, "ai0", H5P_DEFAULT);
+  ASSERT_GE(set, 0);
+  const hid_t space = H5Dget_space(set);
+  hsize_t scans = 0;
+  H5Sget_simple_extent_dims(space, &scans, nullptr);
+  EXPECT_GT(scans, 0u);
+  std::vector<double> values(scans);
+  if (scans > 0) H5Dread(set, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data());
+  for (uint64_t i = 0; i < scans; ++i) {
+    ASSERT_EQ(values[i], Volts(kestro_sim_pattern_ad(i, 0), 0.5)) << i;
+  }
+  for (const hid_t object : {file, set}) {
+    EXPECT_EQ(DoubleAttribute(object, "rate_hz"), 1000.0);
+    EXPECT_EQ(TextAttribute(object, "start_time").size(), 20u);  // 2024-01-31T12:00:00Z
+    uint64_t first = 1;
+    const hid_t attribute = H5Aopen(object, "first_scan", H5P_DEFAULT);
+    H5Aread(attribute, H5T_NATIVE_UINT64, &first);
+    H5Aclose(attribute);
+    EXPECT_EQ(first, 0u);
+  }
+  EXPECT_EQ(DoubleAttribute(set, "range_volts"), 5.0);
+  EXPECT_EQ(TextAttribute(set, "unit"), "V");
+  H5Sclose(space);
+  H5Dclose(set);
+  H5Fclose(file);
+}
+#endif
+
+TEST(Qvx, PlotsWithGnuplot) {
+  if (std::system("gnuplot --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no gnuplot";
+  const std::string png = Temp("capture.png");
+  const Result r = Qvx("scan --ai 0-1 --ct 0 --di 0:byte --rate 1000 --scans 300 -q --plot " + png);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(png).substr(0, 4), "\x89PNG");
+}
+
+}  // namespace
