@@ -23,7 +23,7 @@ run "$qvx" info
 echo
 # The signals of the other inputs, the counter's input and the digital lines
 # are settings of the simulated module (--sim); a real module needs none.
-run "$qvx" scan --ai 0-3 --ct 0 --di 0:byte --rate 250 --duration 3 \
+run "$qvx" scan --ai 0-3 --ct 0 --di 0:byte --rate 1000 --duration 3 \
   --ao 0 --wave sine --amplitude 4 --frequency 5 \
   --sim ai0=ao0,ai1=square:2:2,ai2=ramp:3:1,ai3=noise:0.3,ct0=250,di=count \
   --output "$out/capture.csv" --plot "$out/capture.png"

@@ -190,7 +190,7 @@ void FillAnalog(SimCard& card, std::uint16_t* out, std::uint64_t first, std::int
     if (channel >= channels) {
       steady[k] = 32768;
     } else {
-      steady[k] = ChannelIsSteady(card, channel) ? ChannelCode(card, channel, 0.0) : -1;
+      steady[k] = ChannelIsSteady(card, channel) ? ChannelCode(card, channel, Elapsed(card)) : -1;
     }
     all_steady = all_steady && steady[k] >= 0;
     first_scan[k] = static_cast<std::uint16_t>(steady[k]);
@@ -453,6 +453,7 @@ std::int32_t ZQ7_AD_ReadData_MixedChannels(std::int32_t card, std::int32_t* coun
         std::max(c.longest_fetch_gap, std::chrono::duration<double>(now - c.last_fetch).count());
     c.last_fetch = now;
   }
+  AdvanceOutput(s);  // looped-back inputs read what the outputs showed by now
   if (c.loss_pending) {
     c.loss_pending = false;
     *count = 0;

@@ -26,7 +26,7 @@ std::uint64_t NoiseSeed(const SimCard& card, int input) {
 double InputVolts(SimCard& card, int input, double seconds) {
   Signal& signal = card.inputs[input];
   if (signal.kind == KESTRO_SIM_SIGNAL_LOOPBACK) {
-    return CodeToVolts(card.da_codes[signal.source_output]);
+    return CodeToVolts(OutputCodeAt(card, signal.source_output, seconds));
   }
   const double volts = SignalVolts(signal, seconds, NoiseSeed(card, input), signal.draws);
   if (signal.kind == KESTRO_SIM_SIGNAL_NOISE) ++signal.draws;
@@ -75,7 +75,9 @@ double SignalVolts(const Signal& signal, double seconds, std::uint64_t seed, std
 
 std::uint16_t InputCode(SimCard& card, int input, double seconds, bool advance) {
   Signal& signal = card.inputs[input];
-  if (signal.kind == KESTRO_SIM_SIGNAL_LOOPBACK) return card.da_codes[signal.source_output];
+  if (signal.kind == KESTRO_SIM_SIGNAL_LOOPBACK) {
+    return OutputCodeAt(card, signal.source_output, seconds);
+  }
   if (advance) return VoltsToCode(InputVolts(card, input, seconds));
   return VoltsToCode(SignalVolts(signal, seconds, NoiseSeed(card, input), signal.draws));
 }
@@ -92,9 +94,16 @@ std::uint16_t ChannelCode(SimCard& card, int channel, double seconds) {
 }
 
 bool ChannelIsSteady(const SimCard& card, int channel) {
+  // A looped-back input follows its output's codes over time, unless the
+  // output never changed or the capture runs on the manual clock, whose
+  // scans have no moment of the time base (they read the output as of now).
   const auto steady = [&card](int input) {
-    const std::int32_t kind = card.inputs[input].kind;
-    return kind == KESTRO_SIM_SIGNAL_DC || kind == KESTRO_SIM_SIGNAL_LOOPBACK;
+    const Signal& signal = card.inputs[input];
+    if (signal.kind == KESTRO_SIM_SIGNAL_LOOPBACK) {
+      return card.capture.clock == KESTRO_SIM_CLOCK_MANUAL ||
+             card.da_out.history[signal.source_output].count == 0;
+    }
+    return signal.kind == KESTRO_SIM_SIGNAL_DC;
   };
   if (card.differential == 0) return steady(channel);
   return steady(2 * channel) && steady(2 * channel + 1);
@@ -126,7 +135,7 @@ std::int32_t ZQ7_DA_TriggerChannel(std::int32_t card, std::int32_t channel, std:
   if (!access || channel < 0 || channel >= access.model().da_outputs || code < 0 || code > 65535) {
     return failure::ZQ7_DA_TriggerChannel;
   }
-  access->da_codes[channel] = static_cast<std::uint16_t>(code);
+  SetOutputCode(*access, channel, static_cast<std::uint16_t>(code), Elapsed(*access));
   return 0;
 }
 

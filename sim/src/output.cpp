@@ -38,15 +38,17 @@ void StartClock(Output& out) {
   out.manual_due = 0;
 }
 
-// Outputs up to `frames` whole frames from the queue; returns the number
-// output.
-std::uint64_t OutputFrames(SimCard& card, std::uint64_t frames) {
+// Outputs up to `frames` whole frames from the queue, the first at `first_at`
+// (seconds of the card's time base) and each next one `step` later; returns
+// the number output.
+std::uint64_t OutputFrames(SimCard& card, std::uint64_t frames, double first_at, double step) {
   Output& out = card.da_out;
   const std::int32_t width = card.da_list.length;
   const std::uint64_t available = static_cast<std::uint64_t>(out.level / width);
   const std::uint64_t n = std::min(frames, available);
   if (n > 0 && !out.record) out.record.reset(new (std::nothrow) std::uint16_t[kDaRecordCodes]);
   for (std::uint64_t frame = 0; frame < n; ++frame) {
+    const double at = first_at + static_cast<double>(frame) * step;
     for (std::int32_t entry = 0; entry < width; ++entry) {
       const std::uint16_t code = out.queue[out.head];
       out.head = (out.head + 1) % kDaQueueLimit;
@@ -54,7 +56,7 @@ std::uint64_t OutputFrames(SimCard& card, std::uint64_t frames) {
       if (out.record) out.record[out.output % kDaRecordCodes] = code;
       ++out.output;
       const std::int32_t channel = card.da_list.entries[entry];
-      if (channel >= 0 && channel < kMaxOutputs) card.da_codes[channel] = code;
+      if (channel >= 0 && channel < kMaxOutputs) SetOutputCode(card, channel, code, at);
     }
   }
   return n;
@@ -65,6 +67,33 @@ bool ValidClock(std::int32_t clock) {
 }
 
 }  // namespace
+
+void SetOutputCode(SimCard& card, int channel, std::uint16_t code, double at) {
+  card.da_codes[channel] = code;
+  OutputHistory& history = card.da_out.history[channel];
+  const std::uint64_t slot = history.count % kOutputHistory;
+  history.at[slot] = at;
+  history.code[slot] = code;
+  ++history.count;
+}
+
+std::uint16_t OutputCodeAt(const SimCard& card, int channel, double seconds) {
+  const OutputHistory& history = card.da_out.history[channel];
+  if (history.count == 0) return card.da_codes[channel];
+  // Moments are kept in order: find the last one at or before `seconds`.
+  const std::uint64_t kept = std::min<std::uint64_t>(history.count, kOutputHistory);
+  std::uint64_t low = history.count - kept, high = history.count;  // [low, high)
+  if (history.at[low % kOutputHistory] > seconds) return history.code[low % kOutputHistory];
+  while (high - low > 1) {
+    const std::uint64_t mid = low + (high - low) / 2;
+    if (history.at[mid % kOutputHistory] <= seconds) {
+      low = mid;
+    } else {
+      high = mid;
+    }
+  }
+  return history.code[low % kOutputHistory];
+}
 
 void AdvanceOutput(SimCard& card) {
   Output& out = card.da_out;
@@ -82,7 +111,16 @@ void AdvanceOutput(SimCard& card) {
     if (total > done) due = static_cast<std::uint64_t>(total - done);
   }
   if (due == 0) return;
-  const std::uint64_t output = OutputFrames(card, due);
+  // Frame k after the clock's origin leaves at (k + 1) / rate; granted frames
+  // of the manual clock leave now.
+  double first_at = Elapsed(card);
+  double step = 0.0;
+  if (out.clock != KESTRO_SIM_CLOCK_MANUAL) {
+    step = 1.0 / card.da_frequency;
+    const double origin = std::chrono::duration<double>(out.origin - card.epoch).count();
+    first_at = origin + static_cast<double>(out.frames_since_origin + 1) * step;
+  }
+  const std::uint64_t output = OutputFrames(card, due, first_at, step);
   out.frames_since_origin += output;
   if (output < due) {
     // Frames fell due on an empty queue: the module had nothing to output.

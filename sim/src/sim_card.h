@@ -179,6 +179,16 @@ struct Capture {
 inline constexpr std::int32_t kDaQueueLimit = 4096;  // largest on-board queue, codes
 inline constexpr std::uint64_t kDaRecordCodes = KESTRO_SIM_DA_RECORD_CAPACITY;
 
+// The codes an output showed, newest last, with the moment (seconds of the
+// card's time base) each was set: a looped-back input reads the code its
+// output showed at the moment of its scan, not the code of now.
+inline constexpr int kOutputHistory = 2048;
+struct OutputHistory {
+  double at[kOutputHistory] = {};
+  std::uint16_t code[kOutputHistory] = {};
+  std::uint64_t count = 0;  // codes set since power-on; slot i % kOutputHistory
+};
+
 struct Output {
   // Settings, kept until power-on.
   std::int32_t clock = KESTRO_SIM_CLOCK_REAL_TIME;
@@ -204,6 +214,7 @@ struct Output {
   // The last kDaRecordCodes codes output, code i at slot i % kDaRecordCodes;
   // allocated with the first code output.
   std::unique_ptr<std::uint16_t[]> record;
+  OutputHistory history[kMaxOutputs];
 };
 
 // Everything one module holds; power-on state is SimCard{} plus PowerOn().
@@ -323,6 +334,13 @@ CounterRun CounterForRun(const SimCard& card, int counter);
 std::uint32_t CounterCaptureValue(const CounterRun& counter, std::uint64_t scan, double rate);
 DinEpoch DigitalEpoch(const SimCard& card);
 void NoteDigitalChange(SimCard& card);
+
+// Sets output `channel` to `code` from the moment `at` on (seconds of the
+// card's time base), and the code it showed at `seconds`: the newest code
+// set by then, the oldest one kept when `seconds` lies before it, and the
+// output's code now when none was ever set.
+void SetOutputCode(SimCard& card, int channel, std::uint16_t code, double at);
+std::uint16_t OutputCodeAt(const SimCard& card, int channel, double seconds);
 
 // Brings the card's output up to its clock, and stops it (ZQ7_DA_Stop,
 // closing the handle).
