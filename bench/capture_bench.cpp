@@ -1,12 +1,12 @@
 // Continuous capture on the simulated module's real-time clock: the highest
 // rate the whole path (module, worker, driver FIFOs, GetBinaryData) sustains,
-// the CPU time of a capture and of an idle card, and the latency of stops.
+// and the latency of stops. What captures and idle cards cost, on one card
+// and on many, is measured by cards_bench.cpp.
 //
 // Links the library's objects directly: the sustained-rate benchmark drives
 // the high-speed module beyond the rate the library accepts for it, to find
 // where the path itself gives out.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,14 +25,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kInputs = 16;
 constexpr std::int32_t kChunk = 10000;
-
-// Seconds of CPU time the process has used.
-double ProcessCpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // Card 0 holding `module`, with 16 analog inputs at `rate` Hz, after FinalInit.
 void SetUpCard(std::int32_t module, std::int32_t rate, bool pattern) {
@@ -107,27 +99,6 @@ BENCHMARK(BM_HighSpeedSustained)
     ->UseRealTime()
     ->Unit(benchmark::kSecond);
 
-// Process CPU time while the standard module captures 16 inputs at 31250 Hz
-// (500 000 values/s) for 10 s, drained every 10 ms; in percent of one core.
-void BM_CaptureCpu(benchmark::State& state) {
-  std::vector<std::uint32_t> codes(static_cast<std::size_t>(kInputs) * kChunk);
-  for (auto _ : state) {
-    SetUpCard(KESTRO_SIM_STANDARD, 31250, false);
-    StartADCapture();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // settle
-    DrainAll(codes);
-    const double cpu = ProcessCpuSeconds();
-    const auto begin = Clock::now();
-    const std::int64_t scans = DrainFor(std::chrono::seconds(10), codes);
-    const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
-    state.counters["cpu_percent_of_core"] = (ProcessCpuSeconds() - cpu) / seconds * 100.0;
-    state.counters["values/s"] = static_cast<double>(scans) * kInputs / seconds;
-    StopADCapture();
-    CloseCard(0);
-  }
-}
-BENCHMARK(BM_CaptureCpu)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
-
 // StopADCapture of a running capture (500 000 values/s, drained once after
 // 20 ms): median and worst of 100 stops, in milliseconds.
 void BM_StopLatency(benchmark::State& state) {
@@ -151,22 +122,6 @@ void BM_StopLatency(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_StopLatency)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
-
-// Process CPU time of one open card that does nothing, over 10 s.
-void BM_IdleCardCpu(benchmark::State& state) {
-  for (auto _ : state) {
-    kestro_sim_reset();
-    if (OpenCard(0) != QVX_OK) std::abort();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const double cpu = ProcessCpuSeconds();
-    const auto begin = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(10));
-    const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
-    state.counters["cpu_percent_of_core"] = (ProcessCpuSeconds() - cpu) / seconds * 100.0;
-    CloseCard(0);
-  }
-}
-BENCHMARK(BM_IdleCardCpu)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
 }  // namespace
 

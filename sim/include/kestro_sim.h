@@ -293,10 +293,18 @@ typedef struct kestro_sim_capture_status {
   int64_t ct_fifo;
   int64_t din_fifo;
   int64_t fifo_capacity; /* scans the analog FIFO holds */
+  /* Real-time clock: the longest time, in seconds, from the start of the
+   * current (or last) run, or from kestro_sim_restart_fetch_gap, or from one
+   * of its ZQ7_AD_ReadData_MixedChannels calls, to the next such call while
+   * the run lasted (0 before the first). */
+  double longest_fetch_gap;
 } kestro_sim_capture_status;
 /* Fills *status with the card's capture figures (brought up to the clock).
  * Returns 0, or -1 for a bad card or a null status. */
 KESTRO_SIM_API int32_t kestro_sim_capture(int32_t card, kestro_sim_capture_status* status);
+/* Measures longest_fetch_gap afresh from now on. Returns 0, or -1 for a bad
+ * card. */
+KESTRO_SIM_API int32_t kestro_sim_restart_fetch_gap(int32_t card);
 /* Seconds of the card's time base at which scan `scan` of the current (or
  * last) run is taken: the moment of the start plus scan / rate on the
  * real-time clock, scan / rate on the manual clock. Signals are sampled at

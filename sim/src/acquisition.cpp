@@ -396,6 +396,8 @@ std::int32_t ZQ7_AD_Start(std::int32_t card) {
   c.board_lost = 0;
   c.fifo_lost = 0;
   c.loss_pending = false;
+  c.last_fetch = c.start;
+  c.longest_fetch_gap = 0.0;
   const std::int32_t groups = ListedGroups(s, c.din_groups);
   for (int counter = 0; counter < kMaxCounters; ++counter) {
     c.counters[counter] = CounterForRun(s, counter);
@@ -445,6 +447,12 @@ std::int32_t ZQ7_AD_ReadData_MixedChannels(std::int32_t card, std::int32_t* coun
   SimCard& s = *access;
   Capture& c = s.capture;
   Advance(s);
+  if (s.ad_running && c.clock == KESTRO_SIM_CLOCK_REAL_TIME) {
+    const Clock::time_point now = Clock::now();
+    c.longest_fetch_gap =
+        std::max(c.longest_fetch_gap, std::chrono::duration<double>(now - c.last_fetch).count());
+    c.last_fetch = now;
+  }
   AdvanceOutput(s);  // looped-back inputs read what the outputs showed by now
   if (c.loss_pending) {
     c.loss_pending = false;
@@ -642,6 +650,15 @@ KESTRO_SIM_API int32_t kestro_sim_capture(int32_t card, kestro_sim_capture_statu
   status->ct_fifo = c.ct.level;
   status->din_fifo = c.din.level;
   status->fifo_capacity = c.ad.capacity;
+  status->longest_fetch_gap = c.longest_fetch_gap;
+  return 0;
+}
+
+KESTRO_SIM_API int32_t kestro_sim_restart_fetch_gap(int32_t card) {
+  CardAccess access(card, CardAccess::kAnyModule);
+  if (!access) return -1;
+  access->capture.last_fetch = ksim::Clock::now();
+  access->capture.longest_fetch_gap = 0.0;
   return 0;
 }
 

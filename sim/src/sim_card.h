@@ -159,6 +159,10 @@ struct Capture {
   std::uint64_t board_lost = 0;  // overwritten before they were fetched
   std::uint64_t fifo_lost = 0;   // dropped because a FIFO was full
   bool loss_pending = false;     // the next fetch reports the loss
+  // Real-time clock: the start or the latest fetch of the run, and the
+  // longest time between two of them.
+  Clock::time_point last_fetch{};
+  double longest_fetch_gap = 0.0;
 
   ScanFifo<std::uint16_t> ad;   // AdChannelCount codes per scan
   ScanFifo<std::uint32_t> ct;   // one value per counter-list entry

@@ -40,7 +40,7 @@ std::int32_t StartOutput() {
   // the ring nor the status that the mutex guards.
   MutexGuard lock(c.DaMutex, "DaStart");
   c.DaFeedPauseMs.store(FeedPauseMs(c));
-  c.DaRunState.store(1);
+  SetRunState(c, c.DaRunState, 1);
   return kOk;
 }
 
@@ -101,9 +101,9 @@ int32_t QVX_CALL StopDAOutput(void) {
   // A stop always stops, also after a timed-out wait: the run state is a word
   // of its own and the stop touches neither the ring nor the status.
   MutexGuard lock(c.DaMutex, "DaStop");
-  c.DaRunState.store(0);
+  SetRunState(c, c.DaRunState, 0);
   AwaitAcknowledgement(c, c.DaRunState, StopWait::kAcknowledgementOrLatch);
-  c.DaRunState.store(0);
+  SetRunState(c, c.DaRunState, 0);
   drv::ZQ7_DA_Stop(card);
   return kOk;
 }

@@ -107,7 +107,7 @@ int32_t QVX_CALL StartCTforRead(void) {
   if (c.AdRunState > 0) return kOk;
   if (DriverStartCapture(card) < 0) return Fail(c);
   c.CtPollEnable = 1;
-  c.AdRunState = 1;
+  SetRunState(c, c.AdRunState, 1);
   return kOk;
 }
 
@@ -119,7 +119,7 @@ int32_t QVX_CALL StartCTCaptureEx(int32_t flag1, int32_t flag2, int32_t flag3) {
   if (c.AdRunState > 0) return kOk;
   // The run state is on before the driver calls and stays on when one of
   // them fails; the latch then stops the card until its lists are cleared.
-  c.AdRunState = 1;
+  SetRunState(c, c.AdRunState, 1);
   if (drv::ZQ7_Start_Extern(card, flag1, flag2, flag3) < 0) return Fail(c);
   if (DriverStartCapture(card) < 0) return Fail(c);
   return kOk;

@@ -11,7 +11,7 @@ namespace qvx {
 std::int32_t StartAcquisition(std::int32_t card) {
   CardState& c = g_cards[card];
   if (DriverStartCapture(card) < 0) return Fail(c);
-  c.AdRunState = 1;
+  SetRunState(c, c.AdRunState, 1);
   return kOk;
 }
 
@@ -39,10 +39,10 @@ void StopAcquisition(std::int32_t card, StopWait wait) {
   bool worker_out = false;
   {
     MutexGuard lock(c.AdMutex, "AdStop");
-    c.AdRunState = 0;
+    SetRunState(c, c.AdRunState, 0);
     const bool acknowledged = AwaitAcknowledgement(c, c.AdRunState, wait);
     worker_out = lock.owned() || acknowledged || c.WorkerThread == nullptr;
-    c.AdRunState = 0;
+    SetRunState(c, c.AdRunState, 0);
     drv::ZQ7_AD_Stop(card);
   }
   if (worker_out) {

@@ -23,13 +23,38 @@ bool RestartPass(const platform::Mutex* mutex) {
 
 void ReadCountersLocked(std::int32_t card, CardState& c, std::int32_t per_poll);
 
+// Marks a half that was switched off (`run_state` below 1) as seen idle. Only
+// the state seen is replaced: a start that lands between the load and the
+// store keeps its 1 instead of being overwritten with -1. A stop waiting for
+// this hears of it at once.
+void Acknowledge(CardState& c, std::atomic<std::int32_t>& run_state, std::int32_t seen) {
+  if (seen == -1 || !run_state.compare_exchange_strong(seen, -1)) return;
+  if (c.WorkerAck != nullptr) platform::EventSet(c.WorkerAck);
+}
+
+// The worker's pauses end early when the application wakes it (at every
+// change of a run state from its side, and at the request to end), so a
+// pause never delays a start, a stop's acknowledgement or the end.
+void Pause(const CardState& c, std::uint32_t ms) {
+  if (c.WorkerWake == nullptr) {
+    platform::SleepMs(ms);
+  } else {
+    platform::EventWait(c.WorkerWake, ms);
+  }
+}
+
+void CloseWorkerEvents(CardState& c) {
+  platform::EventClose(c.WorkerWake);
+  platform::EventClose(c.WorkerAck);
+  c.WorkerWake = nullptr;
+  c.WorkerAck = nullptr;
+}
+
 // Acquisition half. Returns false when the pass must restart at once (the
 // mutex could not be had).
 bool AcquisitionHalf(std::int32_t card, CardState& c) {
-  if (std::int32_t state = c.AdRunState.load(); state < 1) {
-    // Acknowledge only the state seen: a start that lands between the load and
-    // the store keeps its 1 instead of being overwritten with -1.
-    c.AdRunState.compare_exchange_strong(state, -1);
+  if (const std::int32_t state = c.AdRunState.load(); state < 1) {
+    Acknowledge(c, c.AdRunState, state);
     return true;
   }
   MutexGuard lock(c.AdMutex, "AdThread", c.AdRunState);
@@ -52,7 +77,7 @@ bool AcquisitionHalf(std::int32_t card, CardState& c) {
   // the driver all the same and changes no value.
   if (c.CtPollEnable.load() == 1) ReadCountersLocked(card, c, per_poll);
   lock.Release();
-  if (c.DaRunState.load() < 1) platform::SleepMs(kAcquisitionPauseMs);
+  if (c.DaRunState.load() < 1) Pause(c, kAcquisitionPauseMs);
   return true;
 }
 
@@ -74,10 +99,8 @@ void ReadCountersLocked(std::int32_t card, CardState& c, std::int32_t per_poll) 
 
 // Output half. Returns false when the pass must restart at once.
 bool OutputHalf(std::int32_t card, CardState& c, std::uint16_t* transfer) {
-  if (std::int32_t state = c.DaRunState.load(); state < 1) {
-    // Acknowledge only the state seen: a start that lands between the load and
-    // the store keeps its 1 instead of being overwritten with -1.
-    c.DaRunState.compare_exchange_strong(state, -1);
+  if (const std::int32_t state = c.DaRunState.load(); state < 1) {
+    Acknowledge(c, c.DaRunState, state);
     return true;
   }
   MutexGuard lock(c.DaMutex, "DaThread", c.DaRunState);
@@ -97,8 +120,8 @@ bool OutputHalf(std::int32_t card, CardState& c, std::uint16_t* transfer) {
     // start chose it so that the module outputs at most a quarter of a block
     // meanwhile.
     const std::int32_t pause = c.DaFeedPauseMs.load();
-    platform::SleepMs(static_cast<std::uint32_t>(
-        pause >= kMinFeedPauseMs && pause <= kMaxFeedPauseMs ? pause : kMinFeedPauseMs));
+    Pause(c, static_cast<std::uint32_t>(
+                 pause >= kMinFeedPauseMs && pause <= kMaxFeedPauseMs ? pause : kMinFeedPauseMs));
     return true;
   }
   RingRead16(&c.DaRing, block, transfer);
@@ -115,49 +138,71 @@ bool OutputHalf(std::int32_t card, CardState& c, std::uint16_t* transfer) {
   return true;
 }
 
+// After a pass that found both halves off, the worker sleeps until the
+// application wakes it. Where no wake-up can be had it pauses instead.
+void IdleWait(const CardState& c) {
+  Pause(c, c.WorkerWake == nullptr ? kIdlePauseMs : platform::kWaitForever);
+}
+
 }  // namespace
 
 void WorkerPass(std::int32_t card, std::uint16_t* transfer) {
   CardState& c = g_cards[card];
-  if (!AcquisitionHalf(card, c)) return;
-  if (!OutputHalf(card, c, transfer)) return;
-  // The idle pause follows only a pass that found both halves off and
-  // acknowledged them: a half switched off while the pass ran is acknowledged
-  // by the next pass at once, so a stop does not wait out the pause.
-  if (c.AdRunState.load() < 0 && c.DaRunState.load() < 0) platform::SleepMs(kIdlePauseMs);
+  // A half that could not have its mutex restarts the pass at once.
+  if (AcquisitionHalf(card, c)) OutputHalf(card, c, transfer);
 }
 
 void CardWorker(void* arg) {
   const auto card = static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(arg));
+  const CardState& c = g_cards[card];
   std::uint16_t transfer[kMaxDaBlock];
-  while (!g_cards[card].WorkerStop.load()) WorkerPass(card, transfer);
+  while (!c.WorkerStop.load()) {
+    WorkerPass(card, transfer);
+    // Only a pass that found both halves off and acknowledged them leads to
+    // the idle wait: a half switched off while the pass ran is acknowledged
+    // by the next pass at once.
+    if (c.AdRunState.load() < 0 && c.DaRunState.load() < 0) IdleWait(c);
+  }
 }
 
 bool AwaitAcknowledgement(const CardState& c, const std::atomic<std::int32_t>& run_state,
                           StopWait wait) {
   if (c.WorkerThread == nullptr) return false;
-  for (std::uint32_t waited = 0; waited < kStopAckLimitMs; ++waited) {
-    if (run_state.load() == -1) return true;
+  // The worker signals WorkerAck as it acknowledges; waiting in slices of
+  // 1 ms also sees a latch.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopAckLimitMs);
+  while (run_state.load() != -1) {
     if (wait == StopWait::kAcknowledgementOrLatch && Latched(c)) return false;
-    platform::SleepMs(1);
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (c.WorkerAck == nullptr) {
+      platform::SleepMs(1);
+    } else {
+      platform::EventWait(c.WorkerAck, 1);
+    }
   }
-  return run_state.load() == -1;
+  return true;
 }
 
 void StartWorker(std::int32_t card) {
   CardState& c = g_cards[card];
   c.WorkerStop.store(false);
+  c.WorkerWake = platform::EventCreate();
+  c.WorkerAck = platform::EventCreate();
   c.WorkerThread =
       platform::ThreadStart(&CardWorker, reinterpret_cast<void*>(static_cast<std::intptr_t>(card)));
   c.WorkerThreadId = platform::ThreadId(c.WorkerThread);
+  if (c.WorkerThread == nullptr) CloseWorkerEvents(c);
 }
 
 void StopWorker(std::int32_t card) {
   CardState& c = g_cards[card];
   if (c.WorkerThread == nullptr) return;
   c.WorkerStop.store(true);
+  if (c.WorkerWake != nullptr) platform::EventSet(c.WorkerWake);
   platform::ThreadJoin(c.WorkerThread);
   c.WorkerThread = nullptr;
+  CloseWorkerEvents(c);
 }
 
 bool StopAllWorkers() {
@@ -165,9 +210,9 @@ bool StopAllWorkers() {
     if (c.WorkerThread == nullptr) continue;
     c.WorkerStop.store(true);
     // A worker waiting for a mutex gives up at once; one between passes
-    // calls the driver no more.
-    c.AdRunState.store(0);
-    c.DaRunState.store(0);
+    // calls the driver no more; one asleep is woken.
+    SetRunState(c, c.AdRunState, 0);
+    SetRunState(c, c.DaRunState, 0);
   }
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(kUnloadWaitMs);
@@ -179,7 +224,9 @@ bool StopAllWorkers() {
     const auto left_ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
     if (platform::ThreadWait(c.WorkerThread, static_cast<std::uint32_t>(left_ms))) {
       platform::ThreadRelease(c.WorkerThread);
+      CloseWorkerEvents(c);
     } else {
+      // Its events stay: the worker may still wait on one.
       platform::ThreadAbandon(c.WorkerThread);
       all_ended = false;
       char message[128];

@@ -15,7 +15,9 @@ namespace qvx {
 
 // Largest output block a module takes (high-speed modules).
 constexpr std::int32_t kMaxDaBlock = 256;
-// Pauses of the worker loop.
+// Pauses of the worker loop: after a fetch while output is off, and between
+// idle passes of a worker that has no wake-up event (it normally sleeps
+// until woken while both halves are off).
 constexpr std::uint32_t kAcquisitionPauseMs = 1;
 constexpr std::uint32_t kIdlePauseMs = 6;
 // Bounds of the pause of an output pass that sends nothing (DaFeedPauseMs).
@@ -44,13 +46,15 @@ bool AwaitAcknowledgement(const CardState& card, const std::atomic<std::int32_t>
 // Thread entry; `arg` carries the card number.
 void CardWorker(void* arg);
 
-// One pass of the loop (exposed for tests that step the worker by hand).
+// One pass of the loop, without the idle wait (exposed for tests that step
+// the worker by hand).
 void WorkerPass(std::int32_t card, std::uint16_t* transfer);
 
-// Starts the card's worker thread and keeps its handle and id.
+// Starts the card's worker thread with its wake-up events and keeps its
+// handle and id.
 void StartWorker(std::int32_t card);
-// Asks the card's worker to stop, waits until it has ended and forgets its
-// handle. Does nothing when the card has no worker.
+// Asks the card's worker to stop (waking it), waits until it has ended and
+// forgets its handle and events. Does nothing when the card has no worker.
 void StopWorker(std::int32_t card);
 // Longest wait of StopAllWorkers, in ms.
 constexpr std::uint32_t kUnloadWaitMs = 2000;

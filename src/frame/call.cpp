@@ -1,5 +1,6 @@
 #include "frame/call.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -47,13 +48,17 @@ MutexGuard::MutexGuard(platform::Mutex* mutex, const char* label,
                        const std::atomic<std::int32_t>& run_state)
     : mutex_(mutex) {
   if (mutex_ == nullptr) return;
-  constexpr std::uint32_t kSliceMs = 5;
-  for (std::uint32_t waited = 0; waited < kMutexWaitMs; waited += kSliceMs) {
+  // A stop holds the mutex the worker waits for until the worker has
+  // acknowledged, so the worker looks at its half every millisecond.
+  constexpr std::uint32_t kSliceMs = 1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kMutexWaitMs);
+  for (;;) {
     if (platform::MutexWait(mutex_, kSliceMs) == platform::WaitResult::kOwned) {
       owned_ = true;
       return;
     }
     if (run_state.load() < 1) return;
+    if (std::chrono::steady_clock::now() >= deadline) break;
   }
   if (label != nullptr) ReportWaitTimeout(label);
 }

@@ -18,8 +18,8 @@ int ResetCardState(std::int32_t card) {
   c.ExtTriggerB = 0;
   c.ConfigMode = 0;
   c.ValuesPerPoll = 0;
-  c.AdRunState = 0;
-  c.DaRunState = 0;
+  SetRunState(c, c.AdRunState, 0);
+  SetRunState(c, c.DaRunState, 0);
   c.MixedScanMode = 0;
   c.MemTargetValues = 0;
   c.MemValuesFetched = 0;

@@ -98,6 +98,10 @@ struct CardState {
   platform::Mutex* DaMutex = nullptr;
   platform::Thread* WorkerThread = nullptr;
   std::uint32_t WorkerThreadId = 0;
+  // While the worker runs: what wakes it from its idle wait, and what it
+  // signals when it acknowledges a half switched off (engine/worker.h).
+  platform::Event* WorkerWake = nullptr;
+  platform::Event* WorkerAck = nullptr;
 
   // ---- Lists and settings (reset by ResetCardState) ----
   std::int32_t AdChannelCount = 0;
@@ -131,6 +135,15 @@ struct CardState {
 // The table of 16 records and the process-wide values.
 extern CardState g_cards[kMaxCards];
 extern std::atomic<std::uint32_t> CurrentCard;
+
+// Sets one of the card's run states (AdRunState or DaRunState) from the
+// application's side and wakes the card's worker, which sleeps while both
+// halves are off. Every change the application makes to a run state while
+// the card has a worker goes through here.
+inline void SetRunState(CardState& card, std::atomic<std::int32_t>& run_state, std::int32_t value) {
+  run_state.store(value);
+  if (card.WorkerWake != nullptr) platform::EventSet(card.WorkerWake);
+}
 
 // Empties one card's lists and settings; leaves the driver, the mutexes, the
 // worker, the identification, the buffers, the ring, DaBlockSize, DaStatus,

@@ -48,6 +48,26 @@ void MutexRelease(Mutex* mutex);
 // Releases this handle; the object lives while other handles remain.
 void MutexClose(Mutex* mutex);
 
+// ---- Events ------------------------------------------------------------------
+// A wake-up call between threads. EventSet leaves the event signalled until
+// one wait consumes it, so a wake-up given before the wait begins is not
+// lost; several sets before a wait count as one.
+struct Event;
+
+// A wait without a time limit.
+constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
+
+// Returns nullptr when the event cannot be made.
+Event* EventCreate();
+// REQUIRES: event != nullptr.
+void EventSet(Event* event);
+// Waits at most timeout_ms (kWaitForever: without limit) for the event to be
+// signalled and consumes the signal. Returns whether it was signalled.
+// REQUIRES: event != nullptr.
+bool EventWait(Event* event, std::uint32_t timeout_ms);
+// A null event is ignored. REQUIRES: no thread waits on it any more.
+void EventClose(Event* event);
+
 // ---- Time --------------------------------------------------------------------
 void SleepMs(std::uint32_t ms);
 

@@ -205,6 +205,43 @@ void MutexClose(Mutex* mutex) {
   }
 }
 
+// ---- Events ------------------------------------------------------------------
+
+struct Event {
+  std::mutex lock;
+  std::condition_variable signalled_changed;
+  bool signalled = false;
+};
+
+Event* EventCreate() {
+  return new (std::nothrow) Event;
+}
+
+void EventSet(Event* event) {
+  {
+    std::lock_guard<std::mutex> guard(event->lock);
+    event->signalled = true;
+  }
+  event->signalled_changed.notify_one();
+}
+
+bool EventWait(Event* event, std::uint32_t timeout_ms) {
+  std::unique_lock<std::mutex> guard(event->lock);
+  const auto signalled = [event] { return event->signalled; };
+  if (timeout_ms == kWaitForever) {
+    event->signalled_changed.wait(guard, signalled);
+  } else if (!event->signalled_changed.wait_for(guard, std::chrono::milliseconds(timeout_ms),
+                                                signalled)) {
+    return false;
+  }
+  event->signalled = false;
+  return true;
+}
+
+void EventClose(Event* event) {
+  delete event;
+}
+
 // ---- Time --------------------------------------------------------------------
 
 void SleepMs(std::uint32_t ms) {

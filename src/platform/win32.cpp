@@ -154,6 +154,36 @@ void MutexClose(Mutex* mutex) {
   delete mutex;
 }
 
+// ---- Events ------------------------------------------------------------------
+// An auto-reset event: a wait that succeeds consumes the signal.
+
+struct Event {
+  HANDLE handle;
+};
+
+Event* EventCreate() {
+  HANDLE handle = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (handle == nullptr) return nullptr;
+  auto* event = new (std::nothrow) Event{handle};
+  if (event == nullptr) CloseHandle(handle);
+  return event;
+}
+
+void EventSet(Event* event) {
+  SetEvent(event->handle);
+}
+
+bool EventWait(Event* event, std::uint32_t timeout_ms) {
+  static_assert(kWaitForever == INFINITE, "an unbounded wait is INFINITE");
+  return WaitForSingleObject(event->handle, timeout_ms) == WAIT_OBJECT_0;
+}
+
+void EventClose(Event* event) {
+  if (event == nullptr) return;
+  CloseHandle(event->handle);
+  delete event;
+}
+
 // ---- Time --------------------------------------------------------------------
 
 void SleepMs(std::uint32_t ms) {

@@ -263,9 +263,10 @@ constexpr Fault kFaults[] = {
     {"ZQ7_DA_SetFrequency", -1, "list", "list", QVX_FAILURE},
     {"ZQ7_DA_Start", -1, "output", "output", QVX_FAILURE},
     {"ZQ7_DA_Stop", -1, "stopout", nullptr, 0},  // result not read
-    // A status of zeros reads as output that has ended: no latch.
-    {"ZQ7_DA_GetStatus", 0, "feed", "feed", kNotFed},
-    {"ZQ7_DA_PutData", -1, "feed", "feed", QVX_FAILURE},
+    // A status of zeros reads as output that has ended: no latch. Armed
+    // before the start, which wakes the worker to feed at once.
+    {"ZQ7_DA_GetStatus", 0, "output", "feed", kNotFed},
+    {"ZQ7_DA_PutData", -1, "output", "feed", QVX_FAILURE},
     {"ZQ7_DA_TriggerChannel", -1, "single", nullptr, 0},  // result not read
     {"ZQ7_ReSynchronize", -1, "flash", nullptr, 0},       // result not read
 };

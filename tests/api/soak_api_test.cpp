@@ -183,11 +183,17 @@ TEST(TimeOuts, WaitingCallsGiveUpAndEveryCardRecovers) {
             QVX_OK);
   ASSERT_EQ(kestro_sim_delay("ZQ7_AD_ReadData_MixedChannels", kHold), 0);
   ASSERT_EQ(kestro_sim_delay("ZQ7_DA_GetStatus", kHold), 0);
-  const uint32_t fetches = kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels");
-  const uint32_t statuses = kestro_sim_call_count("ZQ7_DA_GetStatus");
-  ASSERT_TRUE(WaitFor([&] {  // a call counted from now on is held
-    return kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels") > fetches &&
-           kestro_sim_call_count("ZQ7_DA_GetStatus") > statuses;
+  // Both workers call every few milliseconds: once neither count has grown
+  // for 100 ms, each sits in a held call (maybe the one it was making when
+  // the delays came), which lasts most of kHold from now.
+  const auto calls = [] {
+    return std::make_pair(kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels"),
+                          kestro_sim_call_count("ZQ7_DA_GetStatus"));
+  };
+  ASSERT_TRUE(WaitFor([&] {
+    const auto before = calls();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return before.first > 0 && before.second > 0 && calls() == before;
   }));
 
   const std::vector<std::pair<const char*, std::function<bool()>>> waiters = {

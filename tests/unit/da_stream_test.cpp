@@ -129,7 +129,7 @@ TEST_F(DaStreamTest, WorkerSendsWholeBlocksOnly) {
   c.DaChannelCount = 0;
   // A start would refuse the empty list: the module is started by hand.
   ASSERT_EQ(drv::ZQ7_DA_Start(0), 0);
-  c.DaRunState = 1;
+  SetRunState(c, c.DaRunState, 1);
   const uint32_t start = passes();
   ASSERT_TRUE(WaitFor([&] { return passes() >= start + 20; }));
   EXPECT_EQ(kestro_sim_call_count("ZQ7_DA_PutData"), 1u);

@@ -58,7 +58,7 @@ TEST_F(LifecycleTest, NoDriverCallForTheCardAfterItsHandleIsClosed) {
   ASSERT_EQ(OpenCard(7), QVX_OK);
   CardState& c = g_cards[7];
   c.ValuesPerPoll = 1;
-  c.AdRunState = 1;  // the worker polls the driver on every pass
+  SetRunState(c, c.AdRunState, 1);  // the worker polls the driver on every pass
   ASSERT_TRUE(WaitFor([] { return kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels") > 5; }));
   kestro_sim_delay("ZQ7_AD_ReadData_MixedChannels", 20);  // a slow driver call
   ASSERT_EQ(CloseCard(7), QVX_OK);

@@ -46,6 +46,21 @@ TEST(NamedMutex, OneObjectPerNameAndRecursive) {
   platform::MutexClose(other);
 }
 
+TEST(Event, KeepsOneWakeUpUntilAWaitTakesIt) {
+  platform::Event* event = platform::EventCreate();
+  ASSERT_NE(event, nullptr);
+  EXPECT_FALSE(platform::EventWait(event, 1));
+  platform::EventSet(event);
+  platform::EventSet(event);
+  EXPECT_TRUE(platform::EventWait(event, 0));
+  EXPECT_FALSE(platform::EventWait(event, 0));
+  std::thread waiter([&] { EXPECT_TRUE(platform::EventWait(event, platform::kWaitForever)); });
+  platform::SleepMs(10);
+  platform::EventSet(event);
+  waiter.join();
+  platform::EventClose(event);
+}
+
 // An entry that runs until it is let go.
 struct Held {
   std::atomic<bool> began{false};

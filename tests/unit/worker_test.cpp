@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 #include "frame/card_state.h"
 #include "support.h"
 
@@ -35,7 +38,7 @@ TEST_F(WorkerTest, FetchFailureLatchesStopsPollingAndStillReadsCounters) {
   c.CtPollEnable = 1;
   kestro_sim_fail("ZQ7_AD_ReadData_MixedChannels", -3, 1);
   kestro_sim_fail("ZQ7_CT_GetDataFromFifo", 0, -1);  // success, buffer as it is
-  c.AdRunState = 1;
+  SetRunState(c, c.AdRunState, 1);
 
   ASSERT_TRUE(WaitFor([&] { return c.AdRunState == -1; }));
   EXPECT_EQ(c.ErrorLatch.load(), 1);
@@ -49,10 +52,32 @@ TEST_F(WorkerTest, EndedModuleOutputStopsTheFeedWithoutLatch) {
   ASSERT_EQ(OpenCard(0), QVX_OK);
   CardState& c = g_cards[0];
   kestro_sim_fail("ZQ7_DA_GetStatus", 0, -1);  // a zero status: output has ended
-  c.DaRunState = 1;
+  SetRunState(c, c.DaRunState, 1);
   ASSERT_TRUE(WaitFor([&] { return c.DaRunState == -1; }));
   EXPECT_EQ(c.ErrorLatch.load(), 0);
   EXPECT_EQ(kestro_sim_call_count("ZQ7_DA_PutData"), 0u);
+}
+
+// An idle worker sleeps until it is woken; every call that switches a half
+// off wakes it, so it marks the half idle again as it always did.
+TEST_F(WorkerTest, AnIdleWorkerAcknowledgesEveryCallThatSwitchesAHalfOff) {
+  ASSERT_EQ(OpenCard(0), QVX_OK);
+  CardState& c = g_cards[0];
+  const auto idle = [&] { return c.AdRunState == -1 && c.DaRunState == -1; };
+  const std::pair<const char*, std::function<void()>> calls[] = {
+      {"StopDAOutput", [] { StopDAOutput(); }},
+      {"ClearChannelLists", [] { ClearChannelLists(); }},
+      {"StopADCapture of a latched card",
+       [&] {
+         c.ErrorLatch = 1;
+         StopADCapture();
+       }},
+  };
+  for (const auto& [name, call] : calls) {
+    ASSERT_TRUE(WaitFor(idle)) << name;
+    call();
+    EXPECT_TRUE(WaitFor(idle)) << name;
+  }
 }
 
 }  // namespace
