@@ -163,16 +163,18 @@ QVX_API int32_t QVX_CALL PrepareFilterEntry(int32_t a1, int32_t a2, int32_t a3, 
                                             int32_t a9, int32_t a10, int32_t a11, int32_t a12,
                                             int32_t a13, int32_t a14, int32_t a15, int32_t a16,
                                             int32_t a17, int32_t a18, int32_t a19, int32_t a20);
-QVX_API int32_t QVX_CALL PreparePIDEntry(int32_t a1, int32_t a2, int32_t a3, int32_t a4,
-                                         int32_t a5, int32_t a6, int32_t a7, int32_t a8,
-                                         int32_t a9, int32_t a10, int32_t a11, int32_t a12,
-                                         int32_t a13, int32_t a14, int32_t a15, int32_t a16,
-                                         int32_t a17, int32_t a18);
-QVX_API int32_t QVX_CALL PrepareTriggerEntry(
-    int32_t a1, int32_t a2, int32_t a3, int32_t a4, int32_t a5, int32_t a6, int32_t a7,
-    int32_t a8, int32_t a9, int32_t a10, int32_t a11, int32_t a12, int32_t a13, int32_t a14,
-    int32_t a15, int32_t a16, int32_t a17, int32_t a18, int32_t a19, int32_t a20, int32_t a21,
-    int32_t a22, int32_t a23, int32_t a24, int32_t a25, int32_t a26);
+QVX_API int32_t QVX_CALL PreparePIDEntry(int32_t a1, int32_t a2, int32_t a3, int32_t a4, int32_t a5,
+                                         int32_t a6, int32_t a7, int32_t a8, int32_t a9,
+                                         int32_t a10, int32_t a11, int32_t a12, int32_t a13,
+                                         int32_t a14, int32_t a15, int32_t a16, int32_t a17,
+                                         int32_t a18);
+QVX_API int32_t QVX_CALL PrepareTriggerEntry(int32_t a1, int32_t a2, int32_t a3, int32_t a4,
+                                             int32_t a5, int32_t a6, int32_t a7, int32_t a8,
+                                             int32_t a9, int32_t a10, int32_t a11, int32_t a12,
+                                             int32_t a13, int32_t a14, int32_t a15, int32_t a16,
+                                             int32_t a17, int32_t a18, int32_t a19, int32_t a20,
+                                             int32_t a21, int32_t a22, int32_t a23, int32_t a24,
+                                             int32_t a25, int32_t a26);
 QVX_API int32_t QVX_CALL PrepareTriggerTakt(int32_t a1, int32_t a2, int32_t a3, int32_t a4,
                                             int32_t a5);
 QVX_API int32_t QVX_CALL SetGlobalTriggerValues(int32_t a1, int32_t a2, int32_t a3);
@@ -236,9 +238,8 @@ QVX_API int32_t QVX_CALL ConfigureCounterInput(int32_t counter, int32_t mode, in
                                                int32_t a4, int32_t a5, int32_t a6, int32_t a7,
                                                int32_t a8, int32_t a9);
 QVX_API int32_t QVX_CALL ConfigureCounterInputEx(int32_t counter, int32_t mode, int32_t a3,
-                                                 int32_t a4, int32_t a5, int32_t a6,
-                                                 int32_t a7, int32_t a8, int32_t a9,
-                                                 int32_t a10);
+                                                 int32_t a4, int32_t a5, int32_t a6, int32_t a7,
+                                                 int32_t a8, int32_t a9, int32_t a10);
 QVX_API int32_t QVX_CALL ReadCounterValue(int32_t counter, uint32_t* value);
 QVX_API int32_t QVX_CALL Add_CT_Channel_to_ScanList(int32_t counter);
 QVX_API int32_t QVX_CALL CT_AddChannel_To_CTScanlist(int32_t counter);
