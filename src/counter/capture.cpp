@@ -33,18 +33,15 @@ std::int32_t AddCounter(std::int32_t counter, bool mixed) {
 std::int32_t ReadCounterBlock(std::uint32_t* destination, std::int32_t* count, std::int32_t mode,
                               bool scaled) {
   const std::int32_t card = CurrentCardNumber();
-  CardState& c = g_cards[card];
-  if (const std::int32_t refused = CheckBlockRead(c, destination, count, mode); refused >= 0) {
-    return refused;
+  std::int32_t n = 0;
+  if (const std::int32_t done =
+          OpenSideFifoRead(card, kCounterFifo, &drv::ZQ7_CT_GetFifoStatus, "CtGetSamples_1",
+                           "CtGetSamples_2", destination, count, mode, &n);
+      done >= 0) {
+    return done;
   }
-  const std::int32_t room = FifoRoom(c, kCounterFifo);
-  if (room == 0) {  // no FinalInit since the last stop
-    *count = 0;
-    return kOk;
-  }
-  const std::int32_t n = ScansOfSideFifo(card, &drv::ZQ7_CT_GetFifoStatus, "CtGetSamples_1",
-                                         "CtGetSamples_2", count, mode, room);
   if (n == 0) return kOk;
+  CardState& c = g_cards[card];
   // The worker fills the same buffer while counter reading is on, so the
   // mutex is kept until the values are copied out.
   MutexGuard lock(c.AdMutex, "CtGetSamples_3");

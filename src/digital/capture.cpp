@@ -76,18 +76,15 @@ int32_t QVX_CALL DIN_GetScaledData(uint32_t* destination, int32_t* count, int32_
   Trace("begin DIN_GetScaledData (*DestBuff, %d, %d)",
         static_cast<int>(reinterpret_cast<std::intptr_t>(count)), mode);
   const std::int32_t card = CurrentCardNumber();
-  CardState& c = g_cards[card];
-  if (const std::int32_t refused = CheckBlockRead(c, destination, count, mode); refused >= 0) {
-    return refused;
+  std::int32_t n = 0;
+  if (const std::int32_t done =
+          OpenSideFifoRead(card, kDigitalFifo, &drv::ZQ7_DIN_GetFifoStatus, "DinGetSamples_1",
+                           "DinGetSamples_2", destination, count, mode, &n);
+      done >= 0) {
+    return done;
   }
-  const std::int32_t room = FifoRoom(c, kDigitalFifo);
-  if (room == 0) {  // no FinalInit since the last stop
-    *count = 0;
-    return kOk;
-  }
-  const std::int32_t n = ScansOfSideFifo(card, &drv::ZQ7_DIN_GetFifoStatus, "DinGetSamples_1",
-                                         "DinGetSamples_2", count, mode, room);
   if (n == 0) return kOk;
+  CardState& c = g_cards[card];
   std::unique_lock<std::mutex> staging(c.Staging.lock, std::defer_lock);
   {
     MutexGuard lock(c.AdMutex, "DinGetSamples_3");

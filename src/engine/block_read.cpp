@@ -41,12 +41,24 @@ std::int32_t DecideScans(std::int32_t available, std::int32_t* count, std::int32
   return n;
 }
 
-std::int32_t ScansOfSideFifo(std::int32_t card, std::int32_t (*status)(std::int32_t),
-                             const char* status_label, const char* drain_label, std::int32_t* count,
-                             std::int32_t mode, std::int32_t room) {
+std::int32_t OpenSideFifoRead(std::int32_t card, Fifo fifo, std::int32_t (*status)(std::int32_t),
+                              const char* status_label, const char* drain_label,
+                              const void* destination, std::int32_t* count, std::int32_t mode,
+                              std::int32_t* scans) {
+  *scans = 0;
+  CardState& c = g_cards[card];
+  if (const std::int32_t refused = CheckBlockRead(c, destination, count, mode); refused >= 0) {
+    return refused;
+  }
+  const std::int32_t room = FifoRoom(c, fifo);
+  if (room == 0) {  // no FinalInit since the last stop
+    *count = 0;
+    return -1;
+  }
   const std::int32_t available = WaitingScans(card, status, status_label);
   DrainAutoAnalog(card, drain_label);
-  return DecideScans(available, count, mode, room);
+  *scans = DecideScans(available, count, mode, room);
+  return -1;
 }
 
 void DrainAutoAnalog(std::int32_t card, const char* label) {

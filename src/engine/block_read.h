@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "engine/staging.h"
 #include "frame/call.h"
 #include "frame/card_state.h"
 
@@ -29,13 +30,17 @@ std::int32_t CheckBlockRead(CardState& card, const void* destination, const std:
 std::int32_t DecideScans(std::int32_t available, std::int32_t* count, std::int32_t mode,
                          std::int32_t room);
 
-// The opening of the digital-input and counter block reads: asks `status`
-// (the FIFO's count of waiting scans) under AdMutex with `status_label`,
-// drains the automatic analog input with `drain_label`, and decides the
-// scans to read as DecideScans does.
-std::int32_t ScansOfSideFifo(std::int32_t card, std::int32_t (*status)(std::int32_t),
-                             const char* status_label, const char* drain_label, std::int32_t* count,
-                             std::int32_t mode, std::int32_t room);
+// The opening of the digital-input and counter block reads: the checks of
+// every block read (CheckBlockRead); then, when `fifo` has a staging buffer
+// (FinalInit since the last stop), asks `status` (the FIFO's count of
+// waiting scans) under AdMutex with `status_label`, drains the automatic
+// analog input with `drain_label`, and decides the scans to read as
+// DecideScans does. Returns the status the read gives at once, or -1 with
+// the scans to read in *scans (0: none, and *count is 0).
+std::int32_t OpenSideFifoRead(std::int32_t card, Fifo fifo, std::int32_t (*status)(std::int32_t),
+                              const char* status_label, const char* drain_label,
+                              const void* destination, std::int32_t* count, std::int32_t mode,
+                              std::int32_t* scans);
 
 // Reads and discards the analog input that FinalInit added by itself, so
 // that its FIFO does not fill while only digital or counter data is read.
