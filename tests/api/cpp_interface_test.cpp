@@ -26,21 +26,21 @@ TEST_F(CppInterface, ErrorsNameTheCallTheStatusAndTheLatch) {
   quorvex::card first(0);
   const struct {
     std::function<void()> action;
-    quorvex::status status;
     const char* call;
+    quorvex::status status;
     bool latched;
   } cases[] = {
-      {[] { quorvex::card c(16); }, quorvex::status::argument, "OpenCard", false},
-      {[] { quorvex::card c(5); }, quorvex::status::failure, "OpenCard", false},
-      {[&] { first.prepare(scan_list().analog(0).rate(500001)); }, quorvex::status::argument,
-       "SetADFrequency", false},
+      {[] { quorvex::card c(16); }, "OpenCard", quorvex::status::argument, false},
+      {[] { quorvex::card c(5); }, "OpenCard", quorvex::status::failure, false},
+      {[&] { first.prepare(scan_list().analog(0).rate(500001)); }, "SetADFrequency",
+       quorvex::status::argument, false},
       // The rate latched card 0: refused while card 1 is current, and alone.
       {[&] {
          quorvex::card second(1);
          first.start_capture();
        },
-       quorvex::status::failure, "SwitchCard", true},
-      {[&] { first.start_capture(); }, quorvex::status::failure, "SwitchCard", true},
+       "SwitchCard", quorvex::status::failure, true},
+      {[&] { first.start_capture(); }, "SwitchCard", quorvex::status::failure, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
