@@ -7,37 +7,24 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s path/to/libquorvex.so\n", argv[0]);
-    return 2;
-  }
-  void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    std::printf("load_failed\n");
-    return 1;
-  }
-  using OpenCardFn = std::int32_t (*)(std::int32_t);
-  auto open_card = reinterpret_cast<OpenCardFn>(dlsym(library, "OpenCard"));
-  auto close_card = reinterpret_cast<OpenCardFn>(dlsym(library, "CloseCard"));
+  void* library = argc == 2 ? dlopen(argv[1], RTLD_NOW | RTLD_LOCAL) : nullptr;
+  using CardFn = std::int32_t (*)(std::int32_t);
+  auto open_card = reinterpret_cast<CardFn>(library ? dlsym(library, "OpenCard") : nullptr);
+  auto close_card = reinterpret_cast<CardFn>(library ? dlsym(library, "CloseCard") : nullptr);
   if (open_card == nullptr || close_card == nullptr) {
-    std::printf("no_export\n");
+    std::printf("usage: %s path/to/libquorvex.so (which must load and export OpenCard)\n", argv[0]);
     return 1;
   }
   std::printf("open=%d\n", open_card(0));
   close_card(0);
-
-  bool mapped = false;
-  if (std::FILE* maps = std::fopen("/proc/self/maps", "r")) {
-    char line[4096];
-    while (std::fgets(line, sizeof line, maps) != nullptr) {
-      if (std::strstr(line, "libkestrolib.so") != nullptr) mapped = true;
-    }
-    std::fclose(maps);
-  }
-  std::printf("driver_mapped=%d\n", mapped ? 1 : 0);
+  std::ifstream maps("/proc/self/maps");
+  const std::string mapped{std::istreambuf_iterator<char>(maps), std::istreambuf_iterator<char>()};
+  std::printf("driver_mapped=%d\n", mapped.find("libkestrolib.so") != std::string::npos ? 1 : 0);
   std::fflush(stdout);
   return 0;
 }

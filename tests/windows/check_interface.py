@@ -1,27 +1,26 @@
 #!/usr/bin/env python3
-"""Interface checks of the Windows DLLs, run on Linux with mingw's binutils.
-
-  exports  --objdump OBJDUMP --dll DLL --def DEF: the export table is exactly
-      the .def file (names, ordinals, nothing else), names sorted for the
-      system's binary search.
-  stdcall  --nm NM --header H --def DEF --objects LIST --implib LIB: (32-bit)
-      every export's __stdcall argument size, N of Name@N in the objects and
-      the import library, is what its declaration in the header implies.
-  imports  --objdump OBJDUMP --dll DLL [--dll DLL ...]: the DLLs import
-      Windows system DLLs only.
-  x87      --objdump OBJDUMP --nm NM --objects LIST: (32-bit) no x87
-      arithmetic, and no math function whose result differs between C
-      libraries.
-  calls    --header H: prints a C program that calls every function of the
-      header once.
-  implib   --objdump LLVM_OBJDUMP --readobj LLVM_READOBJ --exe EXE --dll DLL
-      --header H: EXE, that program linked against an import library,
-      imports each function it calls by the DLL's export of it (plain or
-      decorated _Name@N).
-
-LIST is a file naming the library's object files, one per line. Exits 0 when
-the check passes, 1 with a report otherwise.
-"""
+# Interface checks of the Windows DLLs, run on Linux with mingw's binutils.
+#
+#   exports  --objdump OBJDUMP --dll DLL --def DEF: the export table is exactly
+#       the .def file (names, ordinals, nothing else), names sorted for the
+#       system's binary search.
+#   stdcall  --nm NM --header H --def DEF --objects LIST --implib LIB: (32-bit)
+#       every export's __stdcall argument size, N of Name@N in the objects and
+#       the import library, is what its declaration in the header implies.
+#   imports  --objdump OBJDUMP --dll DLL [--dll DLL ...]: the DLLs import
+#       Windows system DLLs only.
+#   x87      --objdump OBJDUMP --nm NM --objects LIST: (32-bit) no x87
+#       arithmetic, and no math function whose result differs between C
+#       libraries.
+#   calls    --header H: prints a C program that calls every function of the
+#       header once.
+#   implib   --objdump LLVM_OBJDUMP --readobj LLVM_READOBJ --exe EXE --dll DLL
+#       --header H: EXE, that program linked against an import library,
+#       imports each function it calls by the DLL's export of it (plain or
+#       decorated _Name@N).
+#
+# LIST is a file naming the library's object files, one per line. Exits 0 when
+# the check passes, 1 with a report otherwise.
 
 import argparse
 import re
@@ -38,24 +37,16 @@ def run(*command):
 
 def read_def(path):
     """Returns (library name, {export name: ordinal}) of a .def file."""
-    library = None
-    exports = {}
-    in_exports = False
     with open(path) as f:
-        for raw in f:
-            line = raw.split(";", 1)[0].strip()
-            if not line:
-                continue
-            if line.startswith("LIBRARY"):
-                library = line.split()[1]
-            elif line == "EXPORTS":
-                in_exports = True
-            elif in_exports:
-                m = re.fullmatch(r"([A-Za-z_][A-Za-z0-9_@]*)\s+@(\d+)", line)
-                if not m:
-                    sys.exit(f"{path}: cannot read '{line}'")
-                exports[m.group(1)] = int(m.group(2))
-    return library, exports
+        text = re.sub(r";[^\n]*", "", f.read())
+    head, _, body = text.partition("EXPORTS")
+    exports = {}
+    for line in filter(None, map(str.strip, body.splitlines())):
+        m = re.fullmatch(r"([A-Za-z_][A-Za-z0-9_@]*)\s+@(\d+)", line)
+        if not m:
+            sys.exit(f"{path}: cannot read '{line}'")
+        exports[m.group(1)] = int(m.group(2))
+    return re.search(r"\bLIBRARY\s+(\S+)", head).group(1), exports
 
 
 def read_objects(path):
@@ -64,140 +55,84 @@ def read_objects(path):
 
 
 def fail(problems, what):
-    if problems:
-        print(f"FAILED: {what}")
-        for p in problems:
-            print(f"  {p}")
-        return 1
-    print(f"ok: {what}")
-    return 0
-
-
-# ---- exports -----------------------------------------------------------------
-
-
-def export_table(objdump, dll):
-    """Returns (dll name, {name: ordinal}, [names in table order], [unnamed ordinals], [problems])."""
-    text = run(objdump, "-p", dll)
-    if "There is an export table" not in text:
-        return None, {}, [], [], ["no export table"]
-    dll_name = re.search(r"^Name\s+[0-9a-fA-F]+\s+(\S+)", text, re.M).group(1)
-    eat = {}
-    for m in re.finditer(r"^\s*\[\s*(\d+)\] \+base\[\s*(\d+)\]\s+[0-9a-fA-F]+ (\w+) RVA", text, re.M):
-        eat[int(m.group(1))] = (int(m.group(2)), m.group(3))
-    names_section = text.split("[Ordinal/Name Pointer] Table", 1)[1]
-    order = []
-    index_of = {}
-    for line in names_section.splitlines()[1:]:
-        m = re.match(r"^\s*\[\s*(\d+)\] (\S+)$", line)
-        if not m:
-            break
-        order.append(m.group(2))
-        index_of[m.group(2)] = int(m.group(1))
-    table = {}
-    problems = []
-    for name, index in index_of.items():
-        if index not in eat:
-            problems.append(f"{name}: no address for its ordinal")
-            continue
-        ordinal, kind = eat[index]
-        if kind != "Export":
-            problems.append(f"{name}: {kind} entry")
-        table[name] = ordinal
-    unnamed = sorted(o for i, (o, _) in eat.items() if i not in index_of.values())
-    return dll_name, table, order, unnamed, problems
+    print(f"FAILED: {what}" if problems else f"ok: {what}", *(f"  {p}" for p in problems), sep="\n")
+    return 1 if problems else 0
 
 
 def check_exports(args):
     library, wanted = read_def(args.definition)
-    dll_name, table, order, unnamed, problems = export_table(args.objdump, args.dll)
-    if dll_name != library:
-        problems.append(f"export directory names {dll_name}, the .def {library}")
+    what = f"{args.dll} exports the {len(wanted)} names and ordinals of {args.definition}"
+    text = run(args.objdump, "-p", args.dll)
+    if "There is an export table" not in text:
+        return fail(["no export table"], what)
+    dll_name = re.search(r"^Name\s+[0-9a-fA-F]+\s+(\S+)", text, re.M).group(1)
+    problems = [f"export directory names {dll_name}, the .def {library}"] if dll_name != library else []
+    address_table = r"^\s*\[\s*(\d+)\] \+base\[\s*(\d+)\]\s+[0-9a-fA-F]+ (\w+) RVA"
+    eat = {int(i): (int(o), kind) for i, o, kind in re.findall(address_table, text, re.M)}
+    index_of = {}  # name: index into the address table, in the name table's order
+    for line in text.split("[Ordinal/Name Pointer] Table", 1)[1].splitlines()[1:]:
+        m = re.match(r"^\s*\[\s*(\d+)\] (\S+)$", line)
+        if not m:
+            break
+        index_of[m.group(2)] = int(m.group(1))
+    table = {name: eat[i][0] for name, i in index_of.items() if i in eat}
+    for name, i in index_of.items():
+        if i not in eat or eat[i][1] != "Export":
+            problems.append(f"{name}: {eat[i][1]} entry" if i in eat else f"{name}: no address for its ordinal")
     for name, ordinal in sorted(wanted.items(), key=lambda item: item[1]):
-        if name not in table:
-            problems.append(f"{name} @{ordinal}: not exported")
-        elif table[name] != ordinal:
-            problems.append(f"{name}: ordinal {table[name]}, the .def says {ordinal}")
-    for name in sorted(set(table) - set(wanted)):
-        problems.append(f"{name} @{table[name]}: exported but not in the .def")
-    for ordinal in unnamed:
-        problems.append(f"ordinal {ordinal}: exported without a name")
-    as_bytes = [n.encode() for n in order]
-    if as_bytes != sorted(as_bytes):
-        first = next(i for i in range(1, len(as_bytes)) if as_bytes[i - 1] > as_bytes[i])
-        problems.append(
-            f"export names not sorted ({order[first - 1]} before {order[first]}): "
-            "GetProcAddress would miss names"
-        )
-    return fail(problems, f"{args.dll} exports the {len(wanted)} names and ordinals of {args.definition}")
+        if table.get(name) != ordinal:
+            got = f"ordinal {table[name]}" if name in table else "not exported"
+            problems.append(f"{name} @{ordinal}: {got}")
+    problems += [f"{n} @{table[n]}: exported but not in the .def" for n in sorted(set(table) - set(wanted))]
+    problems += [f"ordinal {o}: exported without a name" for i, (o, _) in sorted(eat.items())
+                 if i not in index_of.values()]  # fmt: skip
+    names = [n.encode() for n in index_of]
+    problems += [f"export names not sorted ({a.decode()} before {b.decode()}): GetProcAddress would miss names"
+                 for a, b in zip(names, names[1:]) if a > b][:1]  # fmt: skip
+    return fail(problems, what)
 
 
-# ---- stdcall -----------------------------------------------------------------
-
-EIGHT_BYTE_TYPES = {"double", "int64_t", "uint64_t", "long long", "unsigned long long", "__int64"}
-FOUR_BYTE_TYPES = {
-    "int8_t", "uint8_t", "int16_t", "uint16_t", "int32_t", "uint32_t", "int", "unsigned",
-    "unsigned int", "long", "unsigned long", "short", "unsigned short", "char", "signed char",
-    "unsigned char", "float", "bool", "_Bool",
+# Bytes of each parameter type on the 32-bit stack (pointers and arrays: 4).
+TYPE_BYTES = {
+    **dict.fromkeys(["double", "int64_t", "uint64_t", "long long", "unsigned long long", "__int64"], 8),
+    **dict.fromkeys("int8_t uint8_t int16_t uint16_t int32_t uint32_t int unsigned long short char "
+                    "float bool _Bool".split(), 4),
+    **dict.fromkeys(["unsigned int", "unsigned long", "unsigned short", "signed char", "unsigned char"], 4),
 }  # fmt: skip
 
 # Words (4 bytes each) of the reserved entry points, as the maker's
 # applications push them; the header must keep declaring them so.
-RESERVED_WORDS = {
-    "ProgramUserTimerFrequency": 2, "StartUserTimer": 2, "StopUserTimer": 1,
-    "SendICPSettings": 2, "ShowDebugNumber": 1, "GetHWExtensions": 1, "GetSWExtensions": 1,
-    "PreparePWMOutput": 3, "PrepareFMOutput": 3, "WriteNewPWMRatio": 3, "WriteNewFMRatio": 3,
-    "WriteNewPWMRatioEx": 4, "WriteNewFMRatioEx": 4, "GetFFTData": 2, "PrepareFFTEntry": 8,
-    "PrepareFilterEntry": 20, "PreparePIDEntry": 18, "PrepareTriggerEntry": 26,
-    "PrepareTriggerTakt": 5, "SetGlobalTriggerValues": 3,
-}  # fmt: skip
+RESERVED_WORDS = {name: int(words) for name, words in re.findall(r"(\w+):(\d+)", """
+    ProgramUserTimerFrequency:2 StartUserTimer:2 StopUserTimer:1 SendICPSettings:2 ShowDebugNumber:1
+    GetHWExtensions:1 GetSWExtensions:1 PreparePWMOutput:3 PrepareFMOutput:3 WriteNewPWMRatio:3
+    WriteNewFMRatio:3 WriteNewPWMRatioEx:4 WriteNewFMRatioEx:4 GetFFTData:2 PrepareFFTEntry:8
+    PrepareFilterEntry:20 PreparePIDEntry:18 PrepareTriggerEntry:26 PrepareTriggerTakt:5
+    SetGlobalTriggerValues:3""")}
 
 
-def parameter_bytes(parameter):
-    """Bytes a parameter takes on the 32-bit stack, or None when unknown."""
-    p = " ".join(parameter.replace("*", " * ").replace("[", " [ ").split())
-    if "*" in p or "[" in p:
-        return 4
-    words = [w for w in p.split() if w not in ("const", "volatile", "struct", "enum")]
-    # The last word is the parameter's name unless only the type is given.
-    for candidate in (" ".join(words), " ".join(words[:-1])):
-        if candidate in EIGHT_BYTE_TYPES:
-            return 8
-        if candidate in FOUR_BYTE_TYPES:
-            return 4
-    return None
+def argument_bytes(parameters):
+    """Bytes the parameters take on the 32-bit stack, or why they cannot be sized."""
+    total = 0
+    for parameter in parameters:
+        p = " ".join(parameter.replace("*", " * ").replace("[", " [ ").split())
+        words = [w for w in p.split() if w not in ("const", "volatile", "struct", "enum")]
+        # The last word is the parameter's name unless only the type is given.
+        sizes = [TYPE_BYTES[t] for t in (" ".join(words), " ".join(words[:-1])) if t in TYPE_BYTES]
+        if not ("*" in p or "[" in p or sizes):
+            return f"cannot size the parameter '{parameter.strip()}'"
+        total += 4 if "*" in p or "[" in p else sizes[0]
+    return total
 
 
 def header_parameters(path):
     """{function name: [parameters]} of the header's QVX_CALL functions."""
     with open(path) as f:
-        text = f.read()
-    text = re.sub(r"/\*.*?\*/", " ", text, flags=re.S)
-    text = re.sub(r"//[^\n]*", " ", text)
-    text = re.sub(r"^\s*#[^\n]*", " ", text, flags=re.M)
+        text = re.sub(r"/\*.*?\*/|//[^\n]*|^\s*#[^\n]*", " ", f.read(), flags=re.S | re.M)
     functions = {}
     for m in re.finditer(r"\bQVX_CALL\s+(\w+)\s*\(([^)]*)\)\s*;", text):
         parameters = " ".join(m.group(2).split())
         functions[m.group(1)] = [] if parameters in ("", "void") else parameters.split(",")
     return functions
-
-
-def header_declarations(path):
-    """{function name: argument bytes or an error text} of the header's QVX_CALL functions."""
-    declarations = {}
-    for name, parameters in header_parameters(path).items():
-        if not parameters:
-            declarations[name] = 0
-            continue
-        total = 0
-        for parameter in parameters:
-            size = parameter_bytes(parameter)
-            if size is None:
-                total = f"cannot size the parameter '{parameter.strip()}'"
-                break
-            total += size
-        declarations[name] = total
-    return declarations
 
 
 def stdcall_symbols(nm, files):
@@ -212,55 +147,40 @@ def stdcall_symbols(nm, files):
 
 def check_stdcall(args):
     _, exports = read_def(args.definition)
-    declared = header_declarations(args.header)
-    in_objects = stdcall_symbols(args.nm, read_objects(args.objects))
-    in_implib = stdcall_symbols(args.nm, [args.implib])
-    problems = []
-    for name, words in RESERVED_WORDS.items():
-        if declared.get(name) != 4 * words:
-            problems.append(f"{name}: the header declares {declared.get(name)} bytes, not {words} words")
+    declared = {name: argument_bytes(p) for name, p in header_parameters(args.header).items()}
+    places = {"objects": read_objects(args.objects), "import library": [args.implib]}
+    symbols = {where: stdcall_symbols(args.nm, files) for where, files in places.items()}
+    problems = [f"{name}: the header declares {declared.get(name)} bytes, not {words} words"
+                for name, words in RESERVED_WORDS.items() if declared.get(name) != 4 * words]  # fmt: skip
     for export in sorted(exports, key=exports.get):
         decorated = re.fullmatch(r"_(\w+)@(\d+)", export)
         function = decorated.group(1) if decorated else export
-        expected = declared.get(function)
-        if expected is None:
-            problems.append(f"{export}: no QVX_CALL declaration of {function} in the header")
-            continue
+        expected = declared.get(function, f"no QVX_CALL declaration of {function} in the header")
         if isinstance(expected, str):
-            problems.append(f"{function}: {expected}")
+            problems.append(f"{export}: {expected}")
             continue
         if decorated and int(decorated.group(2)) != expected:
             problems.append(f"{export}: the name says {decorated.group(2)} bytes, the header {expected}")
-        for where, symbols in (("objects", in_objects), ("import library", in_implib)):
-            sizes = symbols.get(function)
-            if not sizes:
-                problems.append(f"{function}: no __stdcall symbol {function}@N in the {where}")
-            elif sizes != {expected}:
-                got = ", ".join(f"{function}@{n}" for n in sorted(sizes))
+        for where, found in symbols.items():
+            if found.get(function) != {expected}:
+                got = ", ".join(f"{function}@{n}" for n in sorted(found.get(function, []))) or "no symbol"
                 problems.append(f"{function}: {got} in the {where}; the header implies @{expected}")
     return fail(problems, f"__stdcall argument sizes of the {len(exports)} exports match {args.header}")
 
 
-# ---- imports -----------------------------------------------------------------
-
 SYSTEM_DLLS = {
-    "kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll", "ucrtbase.dll", "ntdll.dll",
-    "shell32.dll", "ole32.dll", "oleaut32.dll", "ws2_32.dll", "version.dll", "winmm.dll",
-    "setupapi.dll", "bcrypt.dll", "crypt32.dll", "gdi32.dll", "shlwapi.dll",
+    name + ".dll" for name in "kernel32 user32 advapi32 msvcrt ucrtbase ntdll shell32 ole32 oleaut32 "
+    "ws2_32 version winmm setupapi bcrypt crypt32 gdi32 shlwapi".split()
 }  # fmt: skip
 
 
 def check_imports(args):
-    problems = []
-    for dll in args.dll:
-        for imported in re.findall(r"DLL Name: (\S+)", run(args.objdump, "-p", dll)):
-            lower = imported.lower()
-            if lower not in SYSTEM_DLLS and not lower.startswith("api-ms-win-"):
-                problems.append(f"{dll} imports {imported}")
+    problems = [f"{dll} imports {imported}" for dll in args.dll
+                for imported in re.findall(r"DLL Name: (\S+)", run(args.objdump, "-p", dll))
+                if imported.lower() not in SYSTEM_DLLS
+                and not imported.lower().startswith("api-ms-win-")]  # fmt: skip
     return fail(problems, "the DLLs import Windows system DLLs only")
 
-
-# ---- x87 ---------------------------------------------------------------------
 
 # x87 instructions that only move values or convert between 64-bit integers
 # and doubles, which SSE2 cannot do in 32-bit code. None of them rounds a
@@ -276,63 +196,39 @@ MOVES = {"fld", "fld1", "fldz", "fst", "fstp", "fxch", "fild", "fistp", "fisttp"
 # Math functions whose last bit may differ between C libraries.
 INEXACT_MATH = {
     base + suffix
-    for base in (
-        "pow", "exp", "exp2", "expm1", "log", "log10", "log2", "log1p", "sin", "cos", "tan",
-        "asin", "acos", "atan", "atan2", "sinh", "cosh", "tanh", "asinh", "acosh", "atanh",
-        "cbrt", "hypot", "erf", "erfc", "tgamma", "lgamma",
-    )
+    for base in "pow exp exp2 expm1 log log10 log2 log1p sin cos tan asin acos atan atan2 sinh cosh tanh "
+    "asinh acosh atanh cbrt hypot erf erfc tgamma lgamma".split()
     for suffix in ("", "f", "l")
 }  # fmt: skip
 
 
 def check_x87(args):
     objects = read_objects(args.objects)
-    problems = []
-    moves = {}
+    problems, moves = [], {}
     for obj in objects:
         function = "?"
         for line in run(args.objdump, "-d", "-M", "intel", "--no-show-raw-insn", obj).splitlines():
             label = re.match(r"^[0-9a-fA-F]+ <(.+)>:$", line)
-            if label:
-                function = label.group(1)
-                continue
-            m = re.match(r"^\s+[0-9a-fA-F]+:\s+(\S+)\s*(.*)$", line)
-            if not m or not m.group(1).startswith("f"):
-                continue
-            mnemonic, operands = m.group(1), m.group(2)
-            short = obj.rsplit("/", 1)[-1]
-            if mnemonic in MOVES:
-                moves[mnemonic] = moves.get(mnemonic, 0) + 1
-            else:
-                problems.append(f"{short}: {function}: {mnemonic} {operands}".rstrip())
-    for line in run(args.nm, "--undefined-only", *objects).splitlines():
-        symbol = line.split()[-1] if line.strip() else ""
+            function = label.group(1) if label else function
+            m = re.match(r"^\s+[0-9a-fA-F]+:\s+(f\S*)\s*(.*)$", line)
+            if m and m.group(1) in MOVES:
+                moves[m.group(1)] = moves.get(m.group(1), 0) + 1
+            elif m:
+                problems.append(f"{obj.rsplit('/', 1)[-1]}: {function}: {m.group(1)} {m.group(2)}".rstrip())
+    for symbol in run(args.nm, "--undefined-only", *objects).split():
         if symbol.startswith("_") and symbol[1:] in INEXACT_MATH:
-            problems.append(
-                f"calls {symbol[1:]}: its result may differ from the Linux build's C library"
-            )
+            problems.append(f"calls {symbol[1:]}: its result may differ from the Linux build's C library")
     if moves:
         print("x87 moves and conversions (allowed):", ", ".join(f"{k} {v}" for k, v in sorted(moves.items())))
     return fail(problems, f"no x87 arithmetic in the {len(objects)} objects of the library")
 
 
-# ---- import libraries -------------------------------------------------------
-
-
 def print_calls(args):
     functions = header_parameters(args.header)
     calls = "".join(f"  s += {name}({', '.join(['0'] * len(p))});\n" for name, p in functions.items())
-    print(f"""/* Calls each of the {len(functions)} functions of quorvex.h once: linked, never run. */
-#include "quorvex.h"
-
-#ifdef _MSC_VER
-int _fltused; /* linked without the C runtime */
-#endif
-
-int main(void) {{
-  int s = 0;
-{calls}  return s;
-}}""")
+    print(f"/* Calls each of the {len(functions)} functions of quorvex.h once: linked, never run. */\n"
+          '#include "quorvex.h"\n#ifdef _MSC_VER\nint _fltused; /* linked without the C runtime */\n#endif\n'
+          f"int main(void) {{\n  int s = 0;\n{calls}  return s;\n}}")
     return 0
 
 
@@ -349,10 +245,9 @@ def check_implib(args):
                 slots[table + 4 * i] = name
     # Each function is called through a thunk named after its symbol,
     # _Name@N: jmp *[slot].
-    thunks = {}
-    text = run(args.objdump, "-d", "--no-show-raw-insn", args.exe)
-    for m in re.finditer(r"<_(\w+)@\d+>:\n\s*[0-9a-f]+:\s+jmpl\s+\*(0x[0-9a-f]+|\d+)\n", text):
-        thunks[m.group(1)] = slots.get(int(m.group(2), 0), "no import of " + dll_name)
+    thunk = r"<_(\w+)@\d+>:\n\s*[0-9a-f]+:\s+jmpl\s+\*(0x[0-9a-f]+|\d+)\n"
+    thunks = {f: slots.get(int(a, 0), "no import of " + dll_name)
+              for f, a in re.findall(thunk, run(args.objdump, "-d", "--no-show-raw-insn", args.exe))}  # fmt: skip
     problems = []
     functions = header_parameters(args.header)
     for function in functions:
@@ -364,31 +259,17 @@ def check_implib(args):
     return fail(problems, f"{args.exe}: each of the {len(functions)} functions imports its export of {dll_name}")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("check", choices=["exports", "stdcall", "imports", "x87", "calls", "implib"])
-    parser.add_argument("--objdump")
-    parser.add_argument("--nm")
+CHECKS = {"exports": check_exports, "stdcall": check_stdcall, "imports": check_imports,
+          "x87": check_x87, "calls": print_calls, "implib": check_implib}  # fmt: skip
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser(description="Interface checks of the Windows DLLs (see this file's top).")
+    parser.add_argument("check", choices=CHECKS)
+    for option in ("objdump", "nm", "header", "objects", "implib", "readobj", "exe"):
+        parser.add_argument("--" + option)
     parser.add_argument("--dll", action="append")
     parser.add_argument("--def", dest="definition")
-    parser.add_argument("--header")
-    parser.add_argument("--objects")
-    parser.add_argument("--implib")
-    parser.add_argument("--readobj")
-    parser.add_argument("--exe")
     args = parser.parse_args()
     if args.check in ("exports", "implib"):
         args.dll = args.dll[0]
-    checks = {
-        "exports": check_exports,
-        "stdcall": check_stdcall,
-        "imports": check_imports,
-        "x87": check_x87,
-        "calls": print_calls,
-        "implib": check_implib,
-    }
-    return checks[args.check](args)
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(CHECKS[args.check](args))

@@ -1,7 +1,8 @@
-// A wait for a card's mutex that times out sends its label to the debugger
-// output. Named mutexes are shared by every process of the session, so this
-// test holds the library's analog mutex itself while a copy of this program,
-// running under the test's debugger, asks for the analog buffer status.
+// What copies of this program send to the debugger output. A wait for a
+// card's mutex that times out sends its label there. Named mutexes are shared
+// by every process of the session, so the test holds the library's analog
+// mutex itself while a copy of this program asks for the analog buffer
+// status.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -19,12 +20,9 @@ namespace qvx_win {
 int QueryAdStatus() {
   HMODULE library = LoadLibraryA((ProgramFolder() / "QUORVEX.dll").string().c_str());
   if (library == nullptr) return 255;
-  auto open_card = reinterpret_cast<decltype(&OpenCard)>(
-      reinterpret_cast<void*>(GetProcAddress(library, "OpenCard")));
-  auto status = reinterpret_cast<decltype(&GetADBufferStatus)>(
-      reinterpret_cast<void*>(GetProcAddress(library, "GetADBufferStatus")));
-  auto close_card = reinterpret_cast<decltype(&CloseCard)>(
-      reinterpret_cast<void*>(GetProcAddress(library, "CloseCard")));
+  auto open_card = Export<decltype(OpenCard)>(library, "OpenCard");
+  auto status = Export<decltype(GetADBufferStatus)>(library, "GetADBufferStatus");
+  auto close_card = Export<decltype(CloseCard)>(library, "CloseCard");
   if (open_card == nullptr || status == nullptr || close_card == nullptr) return 254;
   const int32_t opened = open_card(0);
   int32_t values = -1;
@@ -36,22 +34,37 @@ int QueryAdStatus() {
 
 namespace {
 
-// With the mutex held here the wait times out: its label goes to the
-// debugger once and the call reports nothing; a wait that gets the mutex
-// sends nothing.
-TEST(DebugOutput, OnlyATimedOutWaitSendsItsLabel) {
-  for (const bool hold : {true, false}) {
-    SCOPED_TRACE(hold ? "held" : "free");
-    HANDLE held = hold ? CreateMutexA(nullptr, TRUE, "___ad__") : nullptr;
-    const DebuggedRun run = DebugProgram("--query-ad-status", 30000);
+// Copies of this program run under this test's debugger, each ending with
+// exit code 0 and sending exactly the texts given to the debugger output.
+// With the library's analog mutex held here, the wait for it times out: its
+// label goes to the debugger once and the call reports nothing; a wait that
+// gets the mutex sends nothing. Unloading with cards left open returns,
+// whatever the workers are doing (loading_test.cpp); only a worker stuck in
+// a driver call is reported.
+TEST(DebuggedCopy, OnlyATimedOutWaitOrAStuckWorkerIsReported) {
+  const std::vector<std::string> none, timed_out = {"GetADBufferStatus WAIT_TIMEOUT\n"},
+                                       stuck = {
+                                           "quorvex: the worker of card 0 did not stop within "
+                                           "2000 ms; the driver library stays loaded\n"};
+  const struct {
+    const char* arguments;
+    bool hold;
+    const std::vector<std::string>& output;
+  } cases[] = {{"--query-ad-status", true, timed_out},
+               {"--query-ad-status", false, none},
+               {"--unload at-once", false, none},
+               {"--unload stuck", false, stuck}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.arguments) + (c.hold ? ", mutex held" : ""));
+    HANDLE held = c.hold ? CreateMutexA(nullptr, TRUE, "___ad__") : nullptr;
+    const DebuggedRun run = DebugProgram(c.arguments, 60000);
     if (held != nullptr) {
       ReleaseMutex(held);
       CloseHandle(held);
     }
     ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exit_code, 0u);  // opened, status 0, no values
-    EXPECT_EQ(run.debug_output, hold ? std::vector<std::string>{"GetADBufferStatus WAIT_TIMEOUT\n"}
-                                     : std::vector<std::string>{});
+    EXPECT_EQ(run.exit_code, 0u);  // --query-ad-status: opened, status 0, no values
+    EXPECT_EQ(run.debug_output, c.output);
   }
 }
 
