@@ -17,8 +17,7 @@ class AnalogSingleApi : public qvx_test::SimTest {
  protected:
   void SetUp() override {
     SimTest::SetUp();
-    ASSERT_EQ(OpenCard(0), QVX_OK);
-    kestro_sim_log_clear();
+    Reopen();
   }
   // Opens card 0 afresh, which clears its latch.
   void Reopen() {

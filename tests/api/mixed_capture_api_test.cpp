@@ -234,13 +234,9 @@ TEST_F(ManualCapture, ReadsLayOutEverySlot) {
                            : line      ? (word >> (d % 16)) & 1u
                                        : (word >> (8 * (d % 2))) & 0xFFu;
         }
-        if (c.read != 'd' && c.read != 'c') {
-          EXPECT_EQ(scaled ? volts[at] : raw[at], scaled ? number : value) << at;
-        } else if ((c.read == 'd') == port) {
-          EXPECT_EQ(raw[at], value) << at;
-        } else {
-          continue;
-        }
+        // The digital and counter reads deliver only their own slots.
+        if ((c.read == 'd' || c.read == 'c') && (c.read == 'd') != port) continue;
+        EXPECT_EQ(scaled ? volts[at] : raw[at], scaled ? number : value) << at;
         ++at;
       }
     }
@@ -505,11 +501,7 @@ TEST_F(ManualCapture, ListsThatDriftFromTheModulesNeverOverrunAStagingBuffer) {
     ASSERT_EQ(test.start_counters ? StartCTforRead() : StartADCapture(), QVX_OK);
     qvx_test::Take(0, kScans);
     if (test.start_counters) {  // a counter read of a whole poll must have run
-      ASSERT_TRUE(WaitFor([] {
-        kestro_sim_capture_status status{};
-        kestro_sim_capture(0, &status);
-        return status.ct_fifo < kScans;
-      }));
+      ASSERT_TRUE(WaitFor([] { return Capture().ct_fifo < kScans; }));
     }
     const int32_t slots = test.mixed ? test.ad + test.ct + test.dig : test.ad;
     // Each read asks for more than a staging buffer sized by the library's
@@ -525,14 +517,13 @@ TEST_F(ManualCapture, ListsThatDriftFromTheModulesNeverOverrunAStagingBuffer) {
       EXPECT_EQ(read(out.data(), &count, 0), QVX_OK);
     }
     if (test.ad > 0) {
+      const int32_t inputs = test.mixed ? 1 : test.ad;
       int32_t moved = 0;
       std::vector<double> mem_volts(static_cast<size_t>(1000) * slots);
-      EXPECT_EQ(GetScaledDataFromMemoryMeasurement(0, 0, test.mixed ? 1 : test.ad, 1000,
-                                                   mem_volts.data(), 0, &moved),
-                QVX_OK);
       std::vector<int32_t> mem_raw(static_cast<size_t>(1000) * slots);
-      EXPECT_EQ(GetBinaryDataFromMemoryMeasurement(0, test.mixed ? 1 : test.ad, 1000,
-                                                   mem_raw.data(), 0, &moved),
+      EXPECT_EQ(GetScaledDataFromMemoryMeasurement(0, 0, inputs, 1000, mem_volts.data(), 0, &moved),
+                QVX_OK);
+      EXPECT_EQ(GetBinaryDataFromMemoryMeasurement(0, inputs, 1000, mem_raw.data(), 0, &moved),
                 QVX_OK);
     }
     ASSERT_EQ(StopADCapture(), QVX_OK);
