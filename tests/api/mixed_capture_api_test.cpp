@@ -455,43 +455,38 @@ TEST_F(ManualCapture, ListsThatDriftFromTheModulesNeverOverrunAStagingBuffer) {
   using qvx_test::All;
   const struct {
     const char* name;
-    int32_t (*set_up)();  // builds the lists, with the rate and FinalInit
     int32_t ad, ct, dig;  // the library's lists after set_up
     bool mixed;
     bool start_counters;  // StartCTforRead, so that the worker reads counters
+    int32_t (*set_up)();  // builds the lists, with the rate and FinalInit
   } cases[] = {
-      {"digital entry after FinalInit",
+      {"digital entry after FinalInit", 1, 0, 1, false, false,
        [] {
          return All({Add_AD_Channel_to_ScanList(0, 0, 0, 0), SetADFrequency(100000), FinalInit(),
                      DIN_AddChannel_To_DINScanlist(0, 2)});
-       },
-       1, 0, 1, false, false},
-      {"mixed digital and counter entries after FinalInit",
+       }},
+      {"mixed digital and counter entries after FinalInit", 2, 1, 1, true, false,
        [] {
          return All({Add_AD_Channel_to_ScanList(0, 0, 0, 0), SetADFrequency(100000), FinalInit(),
                      Add_Dig_Channel_to_ScanList(1, 2), Add_CT_Channel_to_ScanList(0),
                      Add_AD_Channel_to_ScanList(1, 0, 0, 0)});
-       },
-       2, 1, 1, true, false},
-      {"card opened again over the module's analog entry",
+       }},
+      {"card opened again over the module's analog entry", 0, 0, 0, false, false,
        [] {
          return All({Add_AD_Channel_to_ScanList(0, 0, 0, 0), OpenCard(0), SetADFrequency(10000),
                      FinalInit()});
-       },
-       0, 0, 0, false, false},
-      {"clear refused by the module",
+       }},
+      {"clear refused by the module", 1, 0, 0, false, false,
        [] {
          return All({Add_AD_Channel_to_ScanList(0, 0, 0, 0),
                      kestro_sim_fail("ZQ7_AD_ClearChannelList", 0, 1), ClearChannelListsEx(0, 0, 0),
                      Add_AD_Channel_to_ScanList(1, 0, 0, 0), SetADFrequency(100000), FinalInit()});
-       },
-       1, 0, 0, false, false},
-      {"worker's counter read after a re-open",
+       }},
+      {"worker's counter read after a re-open", 1, 1, 0, false, true,
        [] {
          return All({CT_AddChannel_To_CTScanlist(0), OpenCard(0), CT_AddChannel_To_CTScanlist(1),
                      SetCTFrequency(200000), FinalInit()});
-       },
-       1, 1, 0, false, true},
+       }},
   };
   constexpr int32_t kScans = 25000;
   for (const auto& test : cases) {
