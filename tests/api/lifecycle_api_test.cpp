@@ -11,7 +11,11 @@ using LifecycleApi = qvx_test::SimTest;
 // it, and many open/close cycles leave no thread and no handle behind. The
 // thread count is unknown under Wine (-1), where only the handles count.
 TEST_F(LifecycleApi, WorkersEndWithTheirCards) {
+#if defined(__linux__)
   const auto threads = [] { return qvx_test::ProcStatus("Threads:"); };
+#else
+  const auto threads = [] { return int64_t{-1}; };  // Wine's /proc does not count them
+#endif
   // The sanitizers start helper threads of their own on first use.
   ASSERT_EQ(qvx_test::All({OpenCard(15), CloseCard(15)}), QVX_OK);
   const int64_t before = threads();
