@@ -371,22 +371,17 @@ TEST_F(ManualCapture, AcquisitionRateLimits) {
 // applies it to the list entry of that number; the driver's own order of the
 // arguments.
 TEST_F(ManualCapture, CounterConfiguration) {
+  constexpr int32_t kCtr = KESTRO_SIM_COUNTER, kStd = KESTRO_SIM_STANDARD;
   const struct {
     int32_t module, counter, mode, a3, decade, a9, status;
     uint32_t factor;
   } cases[] = {
-      {KESTRO_SIM_COUNTER, 0, 1, 0, 0, 0, QVX_OK, 1},
-      {KESTRO_SIM_COUNTER, 1, 1, 0, 1, 0, QVX_OK, 10},
-      {KESTRO_SIM_COUNTER, 2, 1, 0, 2, 0, QVX_OK, 100},
-      {KESTRO_SIM_COUNTER, 3, 1, 0, 3, 0, QVX_OK, 1000},
-      {KESTRO_SIM_COUNTER, 3, 2, 0, 0, 0, QVX_OK, 1},
-      {KESTRO_SIM_COUNTER, 3, 3, 0, 0, 0, QVX_OK, 1},
-      {KESTRO_SIM_COUNTER, 7, 0, INT_MAX, 0, 2, QVX_OK, 1},
-      {KESTRO_SIM_COUNTER, 3, 4, 0, 0, 0, QVX_ARGUMENT, 0},
-      {KESTRO_SIM_STANDARD, 1, 1, 0, 3, 0, QVX_OK, 10},
-      {KESTRO_SIM_STANDARD, 1, 5, 0, 3, 0, QVX_OK, 1},
-      {KESTRO_SIM_STANDARD, 0, 2, 0, 0, 0, QVX_ARGUMENT, 0},
-      {KESTRO_SIM_STANDARD, 4, 0, 0, 0, 0, QVX_ARGUMENT, 0},
+      {kCtr, 0, 1, 0, 0, 0, QVX_OK, 1},       {kCtr, 1, 1, 0, 1, 0, QVX_OK, 10},
+      {kCtr, 2, 1, 0, 2, 0, QVX_OK, 100},     {kCtr, 3, 1, 0, 3, 0, QVX_OK, 1000},
+      {kCtr, 3, 2, 0, 0, 0, QVX_OK, 1},       {kCtr, 3, 3, 0, 0, 0, QVX_OK, 1},
+      {kCtr, 7, 0, INT_MAX, 0, 2, QVX_OK, 1}, {kCtr, 3, 4, 0, 0, 0, QVX_ARGUMENT, 0},
+      {kStd, 1, 1, 0, 3, 0, QVX_OK, 10},      {kStd, 1, 5, 0, 3, 0, QVX_OK, 1},
+      {kStd, 0, 2, 0, 0, 0, QVX_ARGUMENT, 0}, {kStd, 4, 0, 0, 0, 0, QVX_ARGUMENT, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.module << ": counter " << c.counter << " mode " << c.mode);
