@@ -79,6 +79,11 @@ inline double Volts(uint32_t code, double factor) {
   return (code / 3276.8 - 10.0) * factor;
 }
 
+// The 20-bit value of a 16-bit code, as binary memory reads deliver it.
+inline int32_t Wide(uint32_t code) {
+  return static_cast<int32_t>(code) * 16 - 524288;
+}
+
 // Opens `card` in pattern mode with analog inputs 0..inputs-1 (range codes
 // 0, 1, 2, 3, 0, ...) at `rate`, and runs FinalInit; on the manual clock
 // when `manual`.

@@ -23,15 +23,12 @@ kestro_sim_output_status Output() {
   return status;
 }
 
-// A code for every element of a stream: any lost, repeated or misplaced code
-// shows.
-uint16_t StreamCode(size_t index) {
-  return static_cast<uint16_t>(index * 40503u + (index >> 16) * 7u);
-}
-
+// Codes [from, from + codes) of a stream with a code for every element: any
+// lost, repeated or misplaced code shows.
 std::vector<uint16_t> Stream(size_t codes, size_t from = 0) {
   std::vector<uint16_t> stream(codes);
-  for (size_t i = 0; i < codes; ++i) stream[i] = StreamCode(from + i);
+  for (size_t i = from; i < from + codes; ++i)
+    stream[i - from] = static_cast<uint16_t>(i * 40503u + (i >> 16) * 7u);
   return stream;
 }
 
@@ -47,34 +44,31 @@ class DaStreamApi : public qvx_test::SimTest {
  protected:
   void SetUp() override {
     SimTest::SetUp();
-    ASSERT_EQ(OpenCard(0), QVX_OK);
-    ASSERT_EQ(Add_DA_Channel_to_ScanList(0), QVX_OK);
-    ASSERT_EQ(Add_DA_Channel_to_ScanList(1), QVX_OK);
-    ASSERT_EQ(SetDAFrequency(500), QVX_OK);
-    ASSERT_EQ(FinalInit(), QVX_OK);
+    ASSERT_EQ(qvx_test::All({OpenCard(0), Add_DA_Channel_to_ScanList(0),
+                             Add_DA_Channel_to_ScanList(1), SetDAFrequency(500), FinalInit()}),
+              QVX_OK);
   }
-  // Puts frames [first, first + frames) of the stream; returns the status.
-  int32_t Put(size_t first, int32_t frames, int32_t mode) {
+  // Puts frames [first, first + frames) of the stream; returns the status, or
+  // the frames not taken.
+  static int32_t Put(size_t first, int32_t frames, int32_t mode) {
     const std::vector<uint16_t> codes = Stream(2 * static_cast<size_t>(frames), 2 * first);
     int32_t count = frames;
     const int32_t status = PutBinaryData(codes.data(), 2, &count, mode);
-    if (status == QVX_OK) {
-      EXPECT_EQ(count, frames);
-    }
-    return status;
-  }
-  static bool Latched() {
-    int32_t room = 0;
-    return GetDAFreeBufferSpace(0, &room) == QVX_FAILURE;
+    return status != QVX_OK ? status : frames - count;
   }
 };
 
+// Data put while stopped waits for the start; then every code goes out once,
+// in order, and the queue runs empty only once the stream has ended. What is
+// put after a stop goes out after the next start.
 TEST_F(DaStreamApi, StreamsEveryCodeOnceInOrderWithoutUnderrun) {
   // 10 s of output (3 s under the sanitizers), in whole blocks of 16 frames.
   const int32_t frames = (kSanitized ? 1500 : 5000) / 16 * 16;
   const int32_t prefill = 1000;
   const int32_t chunk = 208;
   ASSERT_EQ(Put(0, prefill, 0), QVX_OK);
+  ASSERT_TRUE(WaitFor([] { return kestro_sim_elapsed(0) > 0.05; }));
+  EXPECT_EQ(Output().received, 0u);
   ASSERT_EQ(StartDAOutput(), QVX_OK);
   for (int32_t sent = prefill; sent < frames; sent += chunk) {
     const int32_t n = std::min(chunk, frames - sent);
@@ -84,7 +78,6 @@ TEST_F(DaStreamApi, StreamsEveryCodeOnceInOrderWithoutUnderrun) {
   ASSERT_TRUE(WaitFor([&] { return Output().output == codes; }, std::chrono::seconds(30)));
   const kestro_sim_output_status status = Output();
   EXPECT_EQ(status.received, codes);
-  // The queue runs empty only once the stream has ended.
   EXPECT_TRUE(status.first_underrun == -1 || status.first_underrun == static_cast<int64_t>(codes))
       << status.first_underrun;
   EXPECT_EQ(Recorded(0, static_cast<int64_t>(codes)), Stream(codes));
@@ -92,22 +85,10 @@ TEST_F(DaStreamApi, StreamsEveryCodeOnceInOrderWithoutUnderrun) {
   EXPECT_EQ(StopDAOutput(), QVX_OK);
   EXPECT_LT(Clock::now() - stop, std::chrono::seconds(2));
   EXPECT_EQ(Output().running, 0);
-}
-
-TEST_F(DaStreamApi, DataPutWhileStoppedGoesOutOnceStarted) {
-  ASSERT_EQ(Put(0, 64, 0), QVX_OK);
-  ASSERT_TRUE(WaitFor([] { return kestro_sim_elapsed(0) > 0.05; }));
-  EXPECT_EQ(Output().received, 0u);
-  ASSERT_EQ(StartDAOutput(), QVX_OK);
-  ASSERT_TRUE(WaitFor([] { return Output().output == 128; }));
-  EXPECT_EQ(Recorded(0, 128), Stream(128));
-  // A stop leaves what the ring still holds; it goes out after the next start.
-  ASSERT_EQ(StopDAOutput(), QVX_OK);
-  ASSERT_EQ(Put(64, 16, 0), QVX_OK);
+  ASSERT_EQ(Put(static_cast<size_t>(frames), 16, 0), QVX_OK);
   ASSERT_EQ(StartDAOutputEx(0, 0, 0), QVX_OK);
-  ASSERT_TRUE(WaitFor([] { return Output().output == 160; }));
-  EXPECT_EQ(Recorded(0, 160), Stream(160));
-  EXPECT_EQ(StopDAOutput(), QVX_OK);
+  ASSERT_TRUE(WaitFor([&] { return Output().output == codes + 32; }));
+  EXPECT_EQ(Recorded(0, static_cast<int64_t>(codes) + 32), Stream(codes + 32));
 }
 
 TEST_F(DaStreamApi, FailedTransferLatchesStopsTheFeedAndEndsAWaitingPut) {
@@ -121,7 +102,8 @@ TEST_F(DaStreamApi, FailedTransferLatchesStopsTheFeedAndEndsAWaitingPut) {
   int32_t count = 1500;
   EXPECT_EQ(PutBinaryData(codes.data(), 2, &count, 1), QVX_FAILURE);
   EXPECT_EQ(count, 0);
-  EXPECT_TRUE(Latched());
+  int32_t room = 0;
+  EXPECT_EQ(GetDAFreeBufferSpace(0, &room), QVX_FAILURE);  // latched
   // The worker sends nothing more.
   const uint32_t queries = kestro_sim_call_count("ZQ7_DA_GetStatus");
   const double until = kestro_sim_elapsed(0) + 0.05;
@@ -142,32 +124,33 @@ TEST_F(DaStreamApi, FailedTransferLatchesStopsTheFeedAndEndsAWaitingPut) {
 using OutputSetUp = qvx_test::SimTest;
 TEST_F(OutputSetUp, RingFollowsTheRateAndBlocksTheModule) {
   const struct {
-    int32_t module, channels, rate, frames;
-  } cases[] = {{KESTRO_SIM_STANDARD, 1, 1000, 3000},
-               {KESTRO_SIM_STANDARD, 2, 1000, 6000},
-               {KESTRO_SIM_STANDARD, 5, 1000, 6000},
-               {KESTRO_SIM_STANDARD, 6, 1000, 12000},
-               {KESTRO_SIM_HISPEED, 1, 1000, 3000}};
+    int32_t module, channels, frames;  // at 1000 frames per second
+    const char* block;                 // sent by the worker, where checked
+  } cases[] = {{KESTRO_SIM_STANDARD, 1, 3000, "32"},
+               {KESTRO_SIM_STANDARD, 2, 6000, nullptr},
+               {KESTRO_SIM_STANDARD, 5, 6000, nullptr},
+               {KESTRO_SIM_STANDARD, 6, 12000, nullptr},
+               {KESTRO_SIM_HISPEED, 1, 3000, "256"}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.module << ": " << c.channels << " x " << c.rate);
+    SCOPED_TRACE(testing::Message() << c.module << ": " << c.channels << " outputs");
     CloseCard(0);
     kestro_sim_reset();
     ASSERT_EQ(kestro_sim_set_module(0, c.module), 0);
-    ASSERT_EQ(qvx_test::All({OpenCard(0), SetDAFrequency(c.rate)}), QVX_OK);
+    ASSERT_EQ(qvx_test::All({OpenCard(0), SetDAFrequency(1000)}), QVX_OK);
     for (int32_t k = 0; k < c.channels; ++k) ASSERT_EQ(Add_DA_Channel_to_ScanList(k % 4), QVX_OK);
     ASSERT_EQ(FinalInit(), QVX_OK);
     int32_t room = -1;
     EXPECT_EQ(GetDAFreeBufferSpace(0, &room), QVX_OK);
     EXPECT_EQ(room, c.frames);
-    if (c.channels != 1) continue;
-    const std::string block = c.module == KESTRO_SIM_HISPEED ? "256" : "32";
+    if (c.block == nullptr) continue;
     const std::vector<uint16_t> codes(256, 100);
     int32_t frames = 256;
     ASSERT_EQ(qvx_test::All({PutBinaryData(codes.data(), 1, &frames, 0), StartDAOutput()}), QVX_OK);
     ASSERT_TRUE(WaitFor([] { return kestro_sim_call_count("ZQ7_DA_PutData") > 0; }));
     const std::vector<std::string> log = CallLog();
-    EXPECT_NE(std::find(log.begin(), log.end(), "ZQ7_DA_PutData(0, ptr, " + block + ")"),
-              log.end());
+    EXPECT_NE(
+        std::find(log.begin(), log.end(), std::string("ZQ7_DA_PutData(0, ptr, ") + c.block + ")"),
+        log.end());
     EXPECT_EQ(StopDAOutput(), QVX_OK);
   }
 }
