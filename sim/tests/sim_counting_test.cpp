@@ -9,24 +9,7 @@
 
 namespace {
 
-class SimCounting : public SimFixture {
- protected:
-  // Starts card `card` at `rate` on the manual clock with analog input 0 and
-  // the lists already given, takes `scans` scans and fetches them all.
-  static void Run(int32_t card, double rate, int64_t scans) {
-    ASSERT_EQ(ZQ7_AD_AddChannellist(card, 0, 0, 0), 0);
-    ASSERT_EQ(ZQ7_AD_SetFrequency(card, rate), 0);
-    ASSERT_EQ(kestro_sim_set_clock(card, KESTRO_SIM_CLOCK_MANUAL), 0);
-    ASSERT_EQ(ZQ7_AD_Start(card), 0);
-    Take(card, scans);
-  }
-  // Takes `scans` more scans and moves everything waiting into the FIFOs.
-  static void Take(int32_t card, int64_t scans) {
-    ASSERT_EQ(kestro_sim_advance(card, scans), 0);
-    int32_t count = 1 << 20;
-    ASSERT_EQ(ZQ7_AD_ReadData_MixedChannels(card, &count), 0);
-  }
-};
+using SimCounting = SimFixture;
 
 // Counters 0..3 of the standard module: unconfigured at 1 kHz (events),
 // event counting from a preset near the top, frequency measurement over
@@ -40,7 +23,15 @@ TEST_F(SimCounting, CountersCountEventsOrEdgesPerGateByTheirMode) {
   ASSERT_EQ(ZQ7_ConfigureCounterInputEx(0, 2, 1, 0, 0, 0, 0, 3, 0, 0, 0, 0), 0);
   ASSERT_EQ(kestro_sim_set_counter_preset(0, 3, 77), 0);
   for (int32_t counter : {0, 1, 2, 3}) ASSERT_EQ(ZQ7_CT_AddChannelList(0, counter), 0);
-  Run(0, 10000.0, 3000);
+  // Analog input 0 at 10 kHz on the manual clock: 3000 scans, all moved into
+  // the FIFOs.
+  ASSERT_EQ(ZQ7_AD_AddChannellist(0, 0, 0, 0), 0);
+  ASSERT_EQ(ZQ7_AD_SetFrequency(0, 10000.0), 0);
+  ASSERT_EQ(kestro_sim_set_clock(0, KESTRO_SIM_CLOCK_MANUAL), 0);
+  ASSERT_EQ(ZQ7_AD_Start(0), 0);
+  ASSERT_EQ(kestro_sim_advance(0, 3000), 0);
+  int32_t count = 1 << 20;
+  ASSERT_EQ(ZQ7_AD_ReadData_MixedChannels(0, &count), 0);
   // Changes after the start wait for the next one.
   kestro_sim_set_counter_input(0, 0, 5000.0);
 

@@ -26,10 +26,6 @@ R CallOn(R(KESTRO_CALL* entry)(), std::int32_t) {
   return entry();
 }
 
-int ByteAt(const KestroModuleInfo& record, int offset) {
-  return record.bytes[offset];
-}
-
 TEST_F(Sim, InjectedResultsCountDownOrStayUntilCleared) {
   ASSERT_EQ(kestro_sim_fail("ZQ7_AD_Start", -7, 2), 0);
   EXPECT_EQ(ZQ7_AD_Start(0), -7);
@@ -43,8 +39,8 @@ TEST_F(Sim, InjectedResultsCountDownOrStayUntilCleared) {
 
   // A record cannot carry a result: the call fails with a zero record.
   kestro_sim_fail("ZQ7_ReadNewFlash", 1, 1);
-  EXPECT_EQ(ByteAt(ZQ7_ReadNewFlash(0), 140), 0);
-  EXPECT_EQ(ByteAt(ZQ7_ReadNewFlash(0), 140), 16);
+  EXPECT_EQ(ZQ7_ReadNewFlash(0).bytes[140], 0);
+  EXPECT_EQ(ZQ7_ReadNewFlash(0).bytes[140], 16);
 
   kestro_sim_fail("ZQ7_IsHiSpeed", 9, -1);
   kestro_sim_delay("ZQ7_IsHiSpeed", 0);

@@ -8,17 +8,16 @@
 
 namespace {
 
-class SimOutput : public ::testing::Test {
+class SimOutput : public SimFixture {
  protected:
   // Outputs 2 and 0, in that order, at 100 frames per second.
   void SetUp() override {
-    kestro_sim_reset();
+    SimFixture::SetUp();
     ASSERT_EQ(kestro_sim_set_da_clock(0, KESTRO_SIM_CLOCK_MANUAL), 0);
     ZQ7_DA_AddChannellist(0, 2);
     ZQ7_DA_AddChannellist(0, 0);
     ZQ7_DA_SetFrequency(0, 100.0);
   }
-  void TearDown() override { kestro_sim_reset(); }
 
   static kestro_sim_output_status Status() {
     kestro_sim_output_status status{};
@@ -77,15 +76,11 @@ TEST_F(SimOutput, FramesLeaveInOrderFromTheFirstCodeOnAndReachTheOutputs) {
   EXPECT_EQ(ZQ7_AD_TriggerChannel(0, 0, 0, 0), 1000);
 }
 
-}  // namespace
-
-namespace {
-
 // A looped-back input reads the code its output showed at the moment asked,
 // not the code of now: the oldest kept code before the first, the newest
 // from its moment on.
-TEST(SimLoopBack, InputsReadTheOutputCodeOfTheirMoment) {
-  kestro_sim_reset();
+using SimLoopBack = SimFixture;
+TEST_F(SimLoopBack, InputsReadTheOutputCodeOfTheirMoment) {
   ASSERT_EQ(kestro_sim_set_analog_loopback(0, 1, 0), 0);
   EXPECT_EQ(kestro_sim_signal_code(0, 1, 0.0), 32768);  // never set: the output's code
   const double before = kestro_sim_elapsed(0);
@@ -98,7 +93,6 @@ TEST(SimLoopBack, InputsReadTheOutputCodeOfTheirMoment) {
   EXPECT_EQ(kestro_sim_signal_code(0, 1, before - 1.0), 1000);
   EXPECT_EQ(kestro_sim_signal_code(0, 1, first), 1000);
   EXPECT_EQ(kestro_sim_signal_code(0, 1, second + 1.0), 2000);
-  kestro_sim_reset();
 }
 
 }  // namespace

@@ -16,18 +16,17 @@
 #include <atomic>
 #include <bitset>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
+#include <tuple>
+#include <utility>
 
 #include "kestro_sim.h"
 #include "quorvex.h"
@@ -78,37 +77,36 @@ constexpr int32_t Count(const T (&)[N]) {
 
 Arg Decode(char kind, uint8_t b) {
   Arg a;
-  switch (kind) {
-    case 'c':
-      a.i = b < 0x80 ? b % 4 : b < 0xC0 ? b % 16 : kHostileCards[b % Count(kHostileCards)];
-      break;
-    case 'i':
-      a.i = b < 0x80 ? b : kHostileInts[(b - 0x80) % Count(kHostileInts)];
-      break;
-    case 'm':
-      a.i = b < 0xC0 ? b % 2 : b < 0xF0 ? b - 0xC4 : kHostileInts[b % Count(kHostileInts)];
-      break;
-    case 'r':
-      a.r = b < 0x80 ? kReals[b % Count(kReals)] : kHostileReals[b % Count(kHostileReals)];
-      a.i = static_cast<int32_t>(b);
-      break;
-    case 'p':
-      a.null = b % 16 == kSeedNull;
-      break;
-    case 'e':
-      a.i = b % KESTRO_SIM_ENTRY_COUNT;
-      break;
-    case 't':
-      a.i = kTimes[b % Count(kTimes)];
-      break;
-    case 'd':
-      a.i = kDelays[b % Count(kDelays)];
-      break;
-    case 'z':
-      a.i = kPauses[b % Count(kPauses)];
-      break;
+  a.null = kind == 'p' && b % 16 == kSeedNull;
+  if (kind == 'r') {
+    a.r = b < 0x80 ? kReals[b % Count(kReals)] : kHostileReals[b % Count(kHostileReals)];
   }
+  const auto hostile = [](int k) { return kHostileInts[k % Count(kHostileInts)]; };
+  const auto card = [](int x) {
+    return x < 0xC0 ? x % 16 : kHostileCards[x % Count(kHostileCards)];
+  };
+  a.i = kind == 'c'   ? (b < 0x80 ? b % 4 : card(b))
+        : kind == 'i' ? (b < 0x80 ? b : hostile(b - 0x80))
+        : kind == 'm' ? (b < 0xC0   ? b % 2
+                         : b < 0xF0 ? b - 0xC4
+                                    : hostile(b))
+        : kind == 'r' ? b
+        : kind == 'e' ? b % KESTRO_SIM_ENTRY_COUNT
+        : kind == 't' ? kTimes[b % Count(kTimes)]
+        : kind == 'd' ? kDelays[b % Count(kDelays)]
+        : kind == 'z' ? kPauses[b % Count(kPauses)]
+                      : 0;
   return a;
+}
+
+// An argument as the traces and the seed scripts write it.
+std::string Show(char kind, const Arg& a) {
+  if (kind == 'p') return a.null ? "null" : "p";
+  if (kind == 'e') return kestro_sim_entry_name(a.i);
+  char text[32];
+  if (kind == 'r') std::snprintf(text, sizeof text, "%g", a.r);
+  if (kind != 'r') std::snprintf(text, sizeof text, "%d", a.i);
+  return text;
 }
 
 // ---- The lists as the script built them -----------------------------------
@@ -117,12 +115,10 @@ Arg Decode(char kind, uint8_t b) {
 struct Lists {
   int32_t ad = 0, ct = 0, dig = 0, da = 0;
   bool mixed = false;
-  bool sized = false;  // FinalInit succeeded since the last clear or open
 };
 Lists g_lists[QVX_MAX_CARDS];
 int32_t g_current = 0;
 std::bitset<QVX_MAX_CARDS> g_touched;
-std::bitset<QVX_MAX_CARDS> g_open;
 std::bitset<QVX_MAX_CARDS> g_set_up;  // FinalInit was called: buffers may exist
 
 bool InRange(int32_t card) {
@@ -149,11 +145,43 @@ struct Buffer {
   Buffer(std::size_t n, bool null) : block(new T[n]()), ptr(null ? nullptr : block.get()) {}
 };
 
+// One argument of a call, of its parameter's type: integers and reals by
+// value, a pointer to a buffer of one element, a void pointer to a block of
+// none (the calls taking one may not touch it).
+template <typename T>
+struct In {
+  explicit In(const Arg& a)
+      : value(std::is_floating_point_v<T> ? static_cast<T>(a.r) : static_cast<T>(a.i)) {}
+  T get() const { return value; }
+  T value;
+};
+template <typename T>
+struct In<T*> : Buffer<T> {
+  explicit In(const Arg& a) : Buffer<T>(1, a.null) {}
+  T* get() const { return this->ptr; }
+};
+template <>
+struct In<void*> : Buffer<char> {
+  explicit In(const Arg& a) : Buffer<char>(0, a.null) {}
+  void* get() const { return ptr; }
+};
+
+// Calls `f` with the script's arguments a[0], a[1], ... in its own types.
+template <typename R, typename... P, std::size_t... K>
+void CallAt(R (*f)(P...), const Arg* a, std::index_sequence<K...>) {
+  std::tuple<In<P>...> in{a[K]...};
+  std::apply([f](const auto&... x) { f(x.get()...); }, in);
+}
+template <typename R, typename... P>
+void Call(R (*f)(P...), const Arg* a) {
+  CallAt(f, a, std::index_sequence_for<P...>{});
+}
+
 // ---- Watchdog ------------------------------------------------------------------
-// Each call must return within kCallBound. The library's own waits add up
+// Each call must return within kCallBoundMs. The library's own waits add up
 // to a few seconds at most (mutex waits of 1 s, a stop's wait of 5 s,
 // injected driver delays of 1.1 s); anything longer is a hang.
-constexpr auto kCallBound = std::chrono::seconds(30);
+constexpr int64_t kCallBoundMs = 30000;
 std::atomic<const char*> g_call{nullptr};
 std::atomic<int64_t> g_deadline{0};
 
@@ -165,7 +193,7 @@ int64_t Now() {
 
 struct Watch {
   explicit Watch(const char* name) {
-    g_deadline = Now() + std::chrono::milliseconds(kCallBound).count();
+    g_deadline = Now() + kCallBoundMs;
     g_call = name;
   }
   ~Watch() { g_call = nullptr; }
@@ -176,26 +204,23 @@ void WatchdogLoop() {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const char* call = g_call;
     if (call != nullptr && Now() > g_deadline) {
-      std::fprintf(stderr, "==watchdog== %s has not returned within %lld s: a hang\n", call,
-                   static_cast<long long>(kCallBound.count()));
+      std::fprintf(stderr, "==watchdog== %s has not returned within 30 s: a hang\n", call);
       std::abort();
     }
   }
 }
 
 // ---- Operations ------------------------------------------------------------------
-using Run = void (*)(const Arg* a);
 struct Op {
   const char* name;
   const char* kinds;
-  Run run;
+  void (*run)(const Arg* a);
 };
 
 void Opened(int32_t card, int32_t status) {
   if (status == QVX_OK) {
     g_lists[card] = Lists{};
     g_current = card;
-    g_open.set(card);
   }
 }
 void Cleared() {
@@ -205,10 +230,8 @@ void Cleared() {
 // digital entries.
 void Finalized(int32_t status) {
   g_set_up.set(g_current);
-  if (status != QVX_OK) return;
   Lists& l = Current();
-  l.sized = true;
-  if (l.ad == 0 && (l.ct > 0 || l.dig > 0)) l.ad = 1;
+  if (status == QVX_OK && l.ad == 0 && (l.ct > 0 || l.dig > 0)) l.ad = 1;
 }
 void Added(int32_t status, int32_t Lists::*kind, bool mixed) {
   if (status != QVX_OK) return;
@@ -226,28 +249,21 @@ void BlockRead(const Arg* a, int32_t width, int32_t (*read)(T*, int32_t*, int32_
   read(out.ptr, count.ptr, a[3].i);
 }
 
-// Frames of a put: the script's count, bounded so that the caller's buffer
-// stays allocatable (the largest output ring holds 12000 frames).
-int32_t Frames(int32_t requested) {
-  return std::min(requested, 65536);
-}
-template <typename T>
-void FillValues(T* values, std::size_t n) {
-  for (std::size_t k = 0; k < n; ++k) {
-    if constexpr (std::is_floating_point_v<T>) {
-      values[k] = k % 7 == 6 ? kHostileReals[k % Count(kHostileReals)] : kReals[k % 16] / 1e5;
-    } else {
-      values[k] = static_cast<T>(k * 2654435761u);
-    }
-  }
-}
+// Puts of the script's frame count, bounded so that the caller's buffer stays
+// allocatable (the largest output ring holds 12000 frames): values from the
+// tables (reals) or spread over the codes, one hostile real in seven.
 template <typename T, typename Put>
 void StreamPut(bool null, int32_t requested, Put put) {
-  const int32_t frames = Frames(requested);
-  const std::size_t n = static_cast<std::size_t>(std::max(frames, 0)) * Current().da;
+  int32_t count = std::min(requested, 65536);
+  const std::size_t n = static_cast<std::size_t>(std::max(count, 0)) * Current().da;
   Buffer<T> values(n, null);
-  FillValues(values.block.get(), n);
-  int32_t count = frames;
+  for (std::size_t k = 0; k < n; ++k) {
+    if constexpr (std::is_floating_point_v<T>) {
+      values.block[k] = k % 7 == 6 ? kHostileReals[k % Count(kHostileReals)] : kReals[k % 16] / 1e5;
+    } else {
+      values.block[k] = static_cast<T>(k * 2654435761u);
+    }
+  }
   put(values.ptr, &count);
 }
 
@@ -263,146 +279,129 @@ std::size_t MemoryValues(int32_t card, int32_t channels, int32_t count, bool sca
 
 // clang-format off
 #define OP(name, kinds, ...) {#name, kinds, [](const Arg* a) { (void)a; __VA_ARGS__; }}
+#define CALL(name, kinds) {#name, kinds, [](const Arg* a) { Call(name, a); }}
 // clang-format on
 
 const Op kOps[] = {
     // Card lifecycle
-    OP(LoadCard, "c", LoadCard(a[0].i)),
+    CALL(LoadCard, "c"),
     OP(OpenCard, "c", Opened(a[0].i, OpenCard(a[0].i))),
     OP(SwitchCard, "c", if (SwitchCard(a[0].i) == QVX_OK) g_current = a[0].i),
-    OP(CloseCard, "c", if (CloseCard(a[0].i) == QVX_OK) g_open.reset(a[0].i)),
+    CALL(CloseCard, "c"),
     // Set-up
-    OP(ConfigCard, "iii", ConfigCard(a[0].i, a[1].i, a[2].i)),
+    CALL(ConfigCard, "iii"),
     OP(ClearChannelLists, "", ClearChannelLists(); Cleared()),
     OP(ClearChannelListsEx, "cii",
        if (ClearChannelListsEx(a[0].i, a[1].i, a[2].i) == QVX_OK) Cleared()),
     OP(FinalInit, "", Finalized(FinalInit())),
-    OP(ReSynchronize, "", ReSynchronize()),
-    OP(PrepareExtTrigger, "ciii", PrepareExtTrigger(a[0].i, a[1].i, a[2].i, a[3].i)),
-    OP(SetMasterSlaveFunction, "ci", SetMasterSlaveFunction(a[0].i, a[1].i)),
-    OP(SetDelay, "ci", SetDelay(a[0].i, a[1].i)),
+    CALL(ReSynchronize, ""),
+    CALL(PrepareExtTrigger, "ciii"),
+    CALL(SetMasterSlaveFunction, "ci"),
+    CALL(SetDelay, "ci"),
     // Module information and flash
-    OP(ReadFlashData, "cp", Buffer<QvxFlashInfo> b(1, a[1].null); ReadFlashData(a[0].i, b.ptr)),
-    OP(ReadFlashDataEx, "cp", Buffer<QvxFlashInfoEx> b(1, a[1].null);
-       ReadFlashDataEx(a[0].i, b.ptr)),
+    CALL(ReadFlashData, "cp"),
+    CALL(ReadFlashDataEx, "cp"),
     OP(GetCustomerName, "cp", Buffer<char> b(8042, a[1].null); GetCustomerName(a[0].i, b.ptr)),
-    OP(GetEnhancedInformations, "cp", Buffer<char> b(0, a[1].null);
-       GetEnhancedInformations(a[0].i, b.ptr)),
-    OP(GetDLLVersion, "pppp", Buffer<char> t(20, a[0].null); Buffer<int32_t> x(1, a[1].null);
-       Buffer<int32_t> y(1, a[2].null); Buffer<int32_t> z(1, a[3].null);
-       GetDLLVersion(t.ptr, x.ptr, y.ptr, z.ptr)),
-    OP(ClearPrivateFlash, "c", ClearPrivateFlash(a[0].i)),
+    CALL(GetEnhancedInformations, "cp"),
+    OP(GetDLLVersion, "pppp", Buffer<char> t(20, a[0].null); GetDLLVersion(
+           t.ptr, In<int32_t*>(a[1]).ptr, In<int32_t*>(a[2]).ptr, In<int32_t*>(a[3]).ptr)),
+    CALL(ClearPrivateFlash, "c"),
     OP(ReadPrivateFlash, "cpi", Buffer<char> b(std::clamp(a[2].i, 0, 256), a[1].null);
        ReadPrivateFlash(a[0].i, b.ptr, a[2].i)),
     OP(WritePrivateFlash, "cpi", Buffer<char> b(std::clamp(a[2].i, 0, 256), a[1].null);
        WritePrivateFlash(a[0].i, b.ptr, a[2].i)),
-    // Reserved entry points: nothing may be written through their pointers.
-    OP(Reserved, "ci", const int32_t x = a[0].i; const int32_t y = a[1].i;
-       Buffer<char> none(0, false); ProgramUserTimerFrequency(x, y); StartUserTimer(x, y);
-       StopUserTimer(x); SendICPSettings(x, y); ShowDebugNumber(x); GetHWExtensions(none.ptr);
-       GetSWExtensions(none.ptr); PreparePWMOutput(x, y, x); PrepareFMOutput(x, y, x);
-       WriteNewPWMRatio(x, y, x); WriteNewFMRatio(x, y, x); WriteNewPWMRatioEx(x, y, x, y);
-       WriteNewFMRatioEx(x, y, x, y); GetFFTData(x, none.ptr);
-       PrepareFFTEntry(x, y, x, y, x, y, x, y);
-       PrepareFilterEntry(x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y);
-       PreparePIDEntry(x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y); PrepareTriggerEntry(
-           x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y, x, y);
-       PrepareTriggerTakt(x, y, x, y, x); SetGlobalTriggerValues(x, y, x)),
+    // Reserved entry points, arguments x, y, x, y, ...: nothing may be
+    // written through their pointers.
+    OP(Reserved, "ci", Arg r[26]; for (int k = 0; k < 26; ++k) r[k] = a[k % 2];
+       Call(ProgramUserTimerFrequency, r); Call(StartUserTimer, r); Call(StopUserTimer, r);
+       Call(SendICPSettings, r); Call(ShowDebugNumber, r); Call(GetHWExtensions, r);
+       Call(GetSWExtensions, r); Call(PreparePWMOutput, r); Call(PrepareFMOutput, r);
+       Call(WriteNewPWMRatio, r); Call(WriteNewFMRatio, r); Call(WriteNewPWMRatioEx, r);
+       Call(WriteNewFMRatioEx, r); Call(GetFFTData, r); Call(PrepareFFTEntry, r);
+       Call(PrepareFilterEntry, r); Call(PreparePIDEntry, r); Call(PrepareTriggerEntry, r);
+       Call(PrepareTriggerTakt, r); Call(SetGlobalTriggerValues, r)),
     // Analog input
     OP(Add_AD_Channel_to_ScanList, "iiii",
        Added(Add_AD_Channel_to_ScanList(a[0].i, a[1].i, a[2].i, a[3].i), &Lists::ad, false)),
-    OP(SetADFrequency, "i", SetADFrequency(a[0].i)),
-    OP(SetADFrequencyEx, "iii", SetADFrequencyEx(a[0].i, a[1].i, a[2].i)),
-    OP(StartADCapture, "", StartADCapture()),
-    OP(StartADCaptureEx, "iii", StartADCaptureEx(a[0].i, a[1].i, a[2].i)),
-    OP(StopADCapture, "", StopADCapture()),
-    OP(GetADBufferStatus, "cp", Buffer<int32_t> b(1, a[1].null); GetADBufferStatus(a[0].i, b.ptr)),
+    CALL(SetADFrequency, "i"),
+    CALL(SetADFrequencyEx, "iii"),
+    CALL(StartADCapture, ""),
+    CALL(StartADCaptureEx, "iii"),
+    CALL(StopADCapture, ""),
+    CALL(GetADBufferStatus, "cp"),
     OP(GetScaledData, "ppim",
        BlockRead<double>(
            a, ScanWidth(Current()),
            [](double* d, int32_t* n, int32_t m) { return GetScaledData(7, d, n, m); })),
     OP(GetBinaryData, "ppim", BlockRead<uint32_t>(a, ScanWidth(Current()), GetBinaryData)),
-    OP(CaptureOneChannel, "imipp", Buffer<double> v(1, a[3].null);
-       Buffer<uint32_t> code(1, a[4].null);
-       CaptureOneChannel(a[0].i, a[1].i, a[2].i, v.ptr, code.ptr)),
-    OP(CaptureOneChannelEx, "imiiiipp", Buffer<double> v(1, a[6].null);
-       Buffer<uint32_t> code(1, a[7].null);
-       CaptureOneChannelEx(a[0].i, a[1].i, a[2].i, a[3].i, a[4].i, a[5].i, v.ptr, code.ptr)),
+    CALL(CaptureOneChannel, "imipp"),
+    CALL(CaptureOneChannelEx, "imiiiipp"),
     // Analog output
-    OP(PutOneChannel, "iir", PutOneChannel(a[0].i, a[1].i, a[2].r)),
+    CALL(PutOneChannel, "iir"),
     OP(Add_DA_Channel_to_ScanList, "i",
        Added(Add_DA_Channel_to_ScanList(a[0].i), &Lists::da, false)),
-    OP(Add_DA_Channel_to_ScanListEx, "iii", Add_DA_Channel_to_ScanListEx(a[0].i, a[1].i, a[2].i)),
-    OP(SetDAFrequency, "i", SetDAFrequency(a[0].i)),
-    OP(StartDAOutput, "", StartDAOutput()),
-    OP(StartDAOutputEx, "iii", StartDAOutputEx(a[0].i, a[1].i, a[2].i)),
-    OP(StopDAOutput, "", StopDAOutput()),
+    CALL(Add_DA_Channel_to_ScanListEx, "iii"),
+    CALL(SetDAFrequency, "i"),
+    CALL(StartDAOutput, ""),
+    CALL(StartDAOutputEx, "iii"),
+    CALL(StopDAOutput, ""),
     OP(PutScaledData, "piim",
        StreamPut<double>(a[0].null, a[2].i,
                          [a](double* v, int32_t* n) { PutScaledData(0, v, a[1].i, n, a[3].i); })),
     OP(PutBinaryData, "piim",
        StreamPut<uint16_t>(a[0].null, a[2].i,
                            [a](uint16_t* v, int32_t* n) { PutBinaryData(v, a[1].i, n, a[3].i); })),
-    OP(GetDAFreeBufferSpace, "cp", Buffer<int32_t> b(1, a[1].null);
-       GetDAFreeBufferSpace(a[0].i, b.ptr)),
+    CALL(GetDAFreeBufferSpace, "cp"),
     // Digital I/O
-    OP(SetDigitalDirection, "ii", SetDigitalDirection(a[0].i, a[1].i)),
-    OP(ReadDigitalBit, "ip", Buffer<uint32_t> b(1, a[1].null); ReadDigitalBit(a[0].i, b.ptr)),
-    OP(WriteDigitalBit, "ii", WriteDigitalBit(a[0].i, a[1].i)),
-    OP(SetDigitalPortDirection, "iii", SetDigitalPortDirection(a[0].i, a[1].i, a[2].i)),
-    OP(ReadDigitalPort, "iip", Buffer<uint32_t> b(1, a[2].null);
-       ReadDigitalPort(a[0].i, a[1].i, b.ptr)),
-    OP(WriteDigitalPort, "iii", WriteDigitalPort(a[0].i, a[1].i, static_cast<uint32_t>(a[2].i))),
+    CALL(SetDigitalDirection, "ii"),
+    CALL(ReadDigitalBit, "ip"),
+    CALL(WriteDigitalBit, "ii"),
+    CALL(SetDigitalPortDirection, "iii"),
+    CALL(ReadDigitalPort, "iip"),
+    CALL(WriteDigitalPort, "iii"),
     // Digital-input capture
     OP(Add_Dig_Channel_to_ScanList, "ii",
        Added(Add_Dig_Channel_to_ScanList(a[0].i, a[1].i), &Lists::dig, true)),
     OP(DIN_AddChannel_To_DINScanlist, "ii",
        Added(DIN_AddChannel_To_DINScanlist(a[0].i, a[1].i), &Lists::dig, false)),
-    OP(SetDINFrequency, "r", SetDINFrequency(a[0].r)),
-    OP(StartDINCapture, "", StartDINCapture()),
-    OP(StartDINCaptureEx, "iii", StartDINCaptureEx(a[0].i, a[1].i, a[2].i)),
-    OP(StopDINCapture, "", StopDINCapture()),
+    CALL(SetDINFrequency, "r"),
+    CALL(StartDINCapture, ""),
+    CALL(StartDINCaptureEx, "iii"),
+    CALL(StopDINCapture, ""),
     OP(DIN_GetScaledData, "ppim", BlockRead<uint32_t>(a, Current().dig, DIN_GetScaledData)),
     OP(DIN_GetBinaryData, "ppim", BlockRead<uint32_t>(a, Current().dig, DIN_GetBinaryData)),
-    OP(GetDINBufferStatus, "cp", Buffer<int32_t> b(1, a[1].null);
-       GetDINBufferStatus(a[0].i, b.ptr)),
+    CALL(GetDINBufferStatus, "cp"),
     // Counters
-    OP(ConfigureCounterInput, "iiiiiiiii",
-       ConfigureCounterInput(a[0].i, a[1].i, a[2].i, a[3].i, a[4].i, a[5].i, a[6].i, a[7].i,
-                             a[8].i)),
-    OP(ConfigureCounterInputEx, "iiiiiiiiii",
-       ConfigureCounterInputEx(a[0].i, a[1].i, a[2].i, a[3].i, a[4].i, a[5].i, a[6].i, a[7].i,
-                               a[8].i, a[9].i)),
-    OP(ReadCounterValue, "ip", Buffer<uint32_t> b(1, a[1].null); ReadCounterValue(a[0].i, b.ptr)),
+    CALL(ConfigureCounterInput, "iiiiiiiii"),
+    CALL(ConfigureCounterInputEx, "iiiiiiiiii"),
+    CALL(ReadCounterValue, "ip"),
     OP(Add_CT_Channel_to_ScanList, "i",
        Added(Add_CT_Channel_to_ScanList(a[0].i), &Lists::ct, true)),
     OP(CT_AddChannel_To_CTScanlist, "i",
        Added(CT_AddChannel_To_CTScanlist(a[0].i), &Lists::ct, false)),
-    OP(SetCTFrequency, "r", SetCTFrequency(a[0].r)),
-    OP(StartCTCapture, "", StartCTCapture()),
-    OP(StartCTCaptureEx, "iii", StartCTCaptureEx(a[0].i, a[1].i, a[2].i)),
-    OP(StartCTforRead, "", StartCTforRead()),
-    OP(StopCTCapture, "", StopCTCapture()),
+    CALL(SetCTFrequency, "r"),
+    CALL(StartCTCapture, ""),
+    CALL(StartCTCaptureEx, "iii"),
+    CALL(StartCTforRead, ""),
+    CALL(StopCTCapture, ""),
     OP(CT_GetScaledData, "ppim", BlockRead<uint32_t>(a, Current().ct, CT_GetScaledData)),
     OP(CT_GetBinaryData, "ppim", BlockRead<uint32_t>(a, Current().ct, CT_GetBinaryData)),
-    OP(GetCTBufferStatus, "cp", Buffer<int32_t> b(1, a[1].null); GetCTBufferStatus(a[0].i, b.ptr)),
+    CALL(GetCTBufferStatus, "cp"),
     // Memory measurements
-    OP(StartMemoryMeasurement, "ciii", StartMemoryMeasurement(a[0].i, a[1].i, a[2].i, a[3].i)),
-    OP(StartMemoryMeasurementEx, "ciiii",
-       StartMemoryMeasurementEx(a[0].i, a[1].i, a[2].i, a[3].i, a[4].i)),
-    OP(StopMemoryMeasurement, "c", StopMemoryMeasurement(a[0].i)),
-    OP(DeInitMemoryMeasurement, "c", DeInitMemoryMeasurement(a[0].i)),
-    OP(GetMemoryMeasurementStatus, "c", GetMemoryMeasurementStatus(a[0].i)),
-    OP(ReadMemoryMeasurementStatus, "cpp", Buffer<int32_t> use(1, a[1].null);
-       Buffer<int32_t> size(1, a[2].null); ReadMemoryMeasurementStatus(a[0].i, use.ptr, size.ptr)),
+    CALL(StartMemoryMeasurement, "ciii"),
+    CALL(StartMemoryMeasurementEx, "ciiii"),
+    CALL(StopMemoryMeasurement, "c"),
+    CALL(DeInitMemoryMeasurement, "c"),
+    CALL(GetMemoryMeasurementStatus, "c"),
+    CALL(ReadMemoryMeasurementStatus, "cpp"),
     OP(GetScaledDataFromMemoryMeasurement, "ciiipmp",
        Buffer<double> out(MemoryValues(a[0].i, a[2].i, a[3].i, true), a[4].null);
-       Buffer<int32_t> moved(1, a[6].null); GetScaledDataFromMemoryMeasurement(
-           a[0].i, a[1].i, a[2].i, a[3].i, out.ptr, a[5].i, moved.ptr)),
+       GetScaledDataFromMemoryMeasurement(a[0].i, a[1].i, a[2].i, a[3].i, out.ptr, a[5].i,
+                                          In<int32_t*>(a[6]).ptr)),
     OP(GetBinaryDataFromMemoryMeasurement, "ciipmp",
        Buffer<int32_t> out(MemoryValues(a[0].i, a[1].i, a[2].i, false), a[3].null);
-       Buffer<int32_t> moved(1, a[5].null);
-       GetBinaryDataFromMemoryMeasurement(a[0].i, a[1].i, a[2].i, out.ptr, a[4].i, moved.ptr)),
+       GetBinaryDataFromMemoryMeasurement(a[0].i, a[1].i, a[2].i, out.ptr, a[4].i,
+                                          In<int32_t*>(a[5]).ptr)),
     // The simulated module
     OP(sim_clock, "ci", kestro_sim_set_clock(a[0].i, a[1].i)),
     OP(sim_advance, "ci", kestro_sim_advance(a[0].i, a[1].i)),
@@ -413,13 +412,10 @@ const Op kOps[] = {
     OP(sim_board_memory, "ci", kestro_sim_set_board_memory(a[0].i, a[1].i)),
     OP(sim_fifo_capacity, "ci", kestro_sim_set_fifo_capacity(a[0].i, a[1].i)),
     OP(sim_da_queue, "ci", kestro_sim_set_da_queue(a[0].i, a[1].i)),
-    OP(sim_counter_input, "cir", kestro_sim_set_counter_input(a[0].i, a[1].i, a[2].r)),
-    OP(sim_digital_count, "ciii",
-       kestro_sim_set_digital_count(a[0].i, a[1].i, static_cast<uint32_t>(a[2].i),
-                                    static_cast<uint32_t>(a[3].i))),
-    OP(sim_digital_input, "cii",
-       kestro_sim_set_digital_input_word(a[0].i, a[1].i, static_cast<uint32_t>(a[2].i))),
-    OP(sim_signal, "ciirrr", kestro_sim_set_signal(a[0].i, a[1].i, a[2].i, a[3].r, a[4].r, a[5].r)),
+    OP(sim_counter_input, "cir", Call(kestro_sim_set_counter_input, a)),
+    OP(sim_digital_count, "ciii", Call(kestro_sim_set_digital_count, a)),
+    OP(sim_digital_input, "cii", Call(kestro_sim_set_digital_input_word, a)),
+    OP(sim_signal, "ciirrr", Call(kestro_sim_set_signal, a)),
     OP(sim_fail, "eit", kestro_sim_fail(kestro_sim_entry_name(a[0].i), a[1].i, a[2].i)),
     OP(sim_delay, "ed",
        kestro_sim_delay(kestro_sim_entry_name(a[0].i), static_cast<uint32_t>(a[1].i))),
@@ -456,7 +452,6 @@ void Restore() {
   for (Lists& l : g_lists) l = Lists{};
   g_current = 0;
   g_touched.reset();
-  g_open.reset();
   g_set_up.reset();
 }
 
@@ -465,19 +460,9 @@ void Restore() {
 bool g_trace = false;
 
 void TraceOp(const Op& op, const Arg* args) {
-  std::fprintf(stderr, "%s", op.name);
-  for (std::size_t k = 0; op.kinds[k] != '\0'; ++k) {
-    if (op.kinds[k] == 'p') {
-      std::fprintf(stderr, args[k].null ? " null" : " p");
-    } else if (op.kinds[k] == 'r') {
-      std::fprintf(stderr, " %g", args[k].r);
-    } else if (op.kinds[k] == 'e') {
-      std::fprintf(stderr, " %s", kestro_sim_entry_name(args[k].i));
-    } else {
-      std::fprintf(stderr, " %d", args[k].i);
-    }
-  }
-  std::fprintf(stderr, "\n");
+  std::string line = op.name;
+  for (std::size_t k = 0; op.kinds[k] != '\0'; ++k) line += " " + Show(op.kinds[k], args[k]);
+  std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 void TraceDriverCalls() {
@@ -486,29 +471,6 @@ void TraceDriverCalls() {
     std::fprintf(stderr, "    %s\n", text);
   }
   kestro_sim_log_clear();
-}
-
-// QVX_FUZZ_AVOID=<letters> steers around the known ways for the library's
-// lists and the module's to drift apart, so that a campaign spends its time
-// on other faults: o opening a card whose module holds entries, a adding
-// capture entries after FinalInit, c a failing driver clear.
-const char* g_avoid = "";
-
-bool Known(const Op& op, const Arg* a) {
-  const std::string name = op.name;
-  if (name == "OpenCard") {  // open, or given entries before its first open
-    const Lists& l = g_lists[InRange(a[0].i) ? a[0].i : 0];
-    return std::strchr(g_avoid, 'o') && InRange(a[0].i) &&
-           (g_open.test(a[0].i) || l.ad + l.ct + l.dig > 0);
-  }
-  if (name == "sim_fail") {
-    return std::strchr(g_avoid, 'c') &&
-           std::strstr(kestro_sim_entry_name(a[0].i), "ClearChannelList") != nullptr;
-  }
-  const bool capture_add = name.find("Add") != std::string::npos &&
-                           name.find("Scan") != std::string::npos &&
-                           name.find("_DA_") == std::string::npos;
-  return std::strchr(g_avoid, 'a') && capture_add && Current().sized;
 }
 
 // Calls made over the whole run, printed at exit.
@@ -533,7 +495,6 @@ void RunScript(const uint8_t* data, std::size_t size) {
       if (op.kinds[k] == 'c' && InRange(args[k].i)) g_touched.set(args[k].i);
     }
     g_touched.set(g_current);
-    if (*g_avoid != '\0' && Known(op, args)) continue;
     if (g_trace) TraceOp(op, args);
     {
       Watch watch(op.name);
@@ -551,22 +512,7 @@ void RunScript(const uint8_t* data, std::size_t size) {
 // "p" or "null" for pointers, entry names for entries.
 uint8_t Encode(char kind, const std::string& text) {
   for (int b = 0; b < 256; ++b) {
-    const Arg a = Decode(kind, static_cast<uint8_t>(b));
-    bool match = false;
-    switch (kind) {
-      case 'p':
-        match = a.null == (text == "null");
-        break;
-      case 'e':
-        match = text == kestro_sim_entry_name(a.i);
-        break;
-      case 'r':
-        match = a.r == std::strtod(text.c_str(), nullptr) || (std::isnan(a.r) && text == "nan");
-        break;
-      default:
-        match = a.i == std::stoll(text);
-    }
-    if (match) return static_cast<uint8_t>(b);
+    if (Show(kind, Decode(kind, static_cast<uint8_t>(b))) == text) return static_cast<uint8_t>(b);
   }
   std::fprintf(stderr, "seed argument %s of kind %c has no encoding\n", text.c_str(), kind);
   std::exit(1);
@@ -579,7 +525,7 @@ void WriteSeeds(const char* seeds, const char* folder) {
   while (std::getline(in, line)) {
     const auto colon = line.find(':');
     if (line.empty() || line[0] == '#' || colon == std::string::npos) continue;
-    std::vector<uint8_t> bytes;
+    std::string bytes;
     std::stringstream calls(line.substr(colon + 1));
     std::string call;
     while (std::getline(calls, call, ';')) {
@@ -592,17 +538,14 @@ void WriteSeeds(const char* seeds, const char* folder) {
         std::fprintf(stderr, "seed %s: unknown operation %s\n", line.c_str(), name.c_str());
         std::exit(1);
       }
-      bytes.push_back(static_cast<uint8_t>(index));
+      bytes += static_cast<char>(index);
       for (const char* kind = kOps[index].kinds; *kind != '\0'; ++kind) {
         std::string word;
         if (!(words >> word)) word = *kind == 'p' ? "p" : "0";
-        bytes.push_back(Encode(*kind, word));
+        bytes += static_cast<char>(Encode(*kind, word));
       }
     }
-    const std::string path = std::string(folder) + "/" + line.substr(0, colon);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(std::string(folder) + "/" + line.substr(0, colon), std::ios::binary) << bytes;
     ++written;
   }
   std::printf("%d seeds written to %s\n", written, folder);
@@ -617,7 +560,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     WriteSeeds(seeds != nullptr ? seeds : "seeds.txt", folder);
   }
   g_trace = std::getenv("QVX_FUZZ_TRACE") != nullptr;
-  if (const char* avoid = std::getenv("QVX_FUZZ_AVOID")) g_avoid = avoid;
   std::thread(WatchdogLoop).detach();
   std::atexit([] {
     std::fprintf(stderr, "quorvex_fuzz: %llu calls in %llu inputs\n",

@@ -2,11 +2,7 @@
 // figure, and the worker's whole-block rule.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
-#include <functional>
-#include <memory>
-#include <string>
 #include <vector>
 
 #include "engine/conversions.h"

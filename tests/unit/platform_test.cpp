@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <string>
 #include <thread>
-
-#include "frame/call.h"
 
 namespace qvx {
 namespace {
@@ -96,40 +93,6 @@ TEST(Thread, BoundedWaitThenReleaseOrAbandon) {
     EXPECT_TRUE(held.ended);
   }
 }
-
-// Wait messages go to standard error here; on Windows they go to the
-// debugger, which the Windows tests watch.
-#if !defined(_WIN32)
-TEST(NamedMutex, TimedOutGuardSendsItsLabelOnceAndOwnsNothing) {
-  platform::Mutex* mutex = platform::MutexOpen("test_guard");
-  std::atomic<bool> held{false};
-  std::atomic<bool> done{false};
-  std::thread holder([&] {
-    platform::MutexWait(mutex, 1000);
-    held = true;
-    while (!done) platform::SleepMs(1);
-    platform::MutexRelease(mutex);
-  });
-  while (!held) platform::SleepMs(1);
-
-  testing::internal::CaptureStderr();
-  {
-    MutexGuard guard(mutex, "GetScaledData_1");
-    EXPECT_FALSE(guard.owned());
-  }
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "GetScaledData_1 WAIT_TIMEOUT\n");
-  done = true;
-  holder.join();
-
-  testing::internal::CaptureStderr();
-  {
-    MutexGuard guard(mutex, "GetScaledData_1");
-    EXPECT_TRUE(guard.owned());
-  }
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  platform::MutexClose(mutex);
-}
-#endif
 
 }  // namespace
 }  // namespace qvx

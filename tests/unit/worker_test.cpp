@@ -48,16 +48,6 @@ TEST_F(WorkerTest, FetchFailureLatchesStopsPollingAndStillReadsCounters) {
   EXPECT_EQ(kestro_sim_call_count("ZQ7_CT_GetDataFromFifo"), 1u);
 }
 
-TEST_F(WorkerTest, EndedModuleOutputStopsTheFeedWithoutLatch) {
-  ASSERT_EQ(OpenCard(0), QVX_OK);
-  CardState& c = g_cards[0];
-  kestro_sim_fail("ZQ7_DA_GetStatus", 0, -1);  // a zero status: output has ended
-  SetRunState(c, c.DaRunState, 1);
-  ASSERT_TRUE(WaitFor([&] { return c.DaRunState == -1; }));
-  EXPECT_EQ(c.ErrorLatch.load(), 0);
-  EXPECT_EQ(kestro_sim_call_count("ZQ7_DA_PutData"), 0u);
-}
-
 // An idle worker sleeps until it is woken; every call that switches a half
 // off wakes it, so it marks the half idle again as it always did.
 TEST_F(WorkerTest, AnIdleWorkerAcknowledgesEveryCallThatSwitchesAHalfOff) {
