@@ -120,17 +120,27 @@ TEST_F(DaStreamApi, FailedTransferLatchesStopsTheFeedAndEndsAWaitingPut) {
 // FinalInit sizes the ring by the aggregate output rate: 3000 frames up to
 // 1000 codes per second, 6000 up to 5000, 12000 beyond (the rate is set
 // before the channels are listed, when nothing bounds it). The worker sends
-// blocks of 32 codes, 256 on high-speed modules.
+// whole blocks only, of 32 codes (256 on high-speed modules), and only when
+// the module's queue has room for one: of a block and 8 codes put, while the
+// queue holds a block less one code nothing goes; then one block goes, and
+// the room reported grows by it.
 using OutputSetUp = qvx_test::SimTest;
-TEST_F(OutputSetUp, RingFollowsTheRateAndBlocksTheModule) {
+TEST_F(OutputSetUp, RingFollowsTheRateAndTheWorkerSendsWholeBlocks) {
   const struct {
     int32_t module, channels, frames;  // at 1000 frames per second
-    const char* block;                 // sent by the worker, where checked
-  } cases[] = {{KESTRO_SIM_STANDARD, 1, 3000, "32"},
-               {KESTRO_SIM_STANDARD, 2, 6000, nullptr},
-               {KESTRO_SIM_STANDARD, 5, 6000, nullptr},
-               {KESTRO_SIM_STANDARD, 6, 12000, nullptr},
-               {KESTRO_SIM_HISPEED, 1, 3000, "256"}};
+    int32_t block;                     // where checked
+  } cases[] = {{KESTRO_SIM_STANDARD, 1, 3000, 32},
+               {KESTRO_SIM_STANDARD, 2, 6000, 0},
+               {KESTRO_SIM_STANDARD, 5, 6000, 0},
+               {KESTRO_SIM_STANDARD, 6, 12000, 0},
+               {KESTRO_SIM_HISPEED, 1, 3000, 256}};
+  const auto room = [] {
+    int32_t frames = -1;
+    EXPECT_EQ(GetDAFreeBufferSpace(0, &frames), QVX_OK);
+    return frames;
+  };
+  const auto passes = [] { return kestro_sim_call_count("ZQ7_DA_GetStatus"); };
+  const auto sent = [] { return kestro_sim_call_count("ZQ7_DA_PutData"); };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.module << ": " << c.channels << " outputs");
     CloseCard(0);
@@ -139,18 +149,21 @@ TEST_F(OutputSetUp, RingFollowsTheRateAndBlocksTheModule) {
     ASSERT_EQ(qvx_test::All({OpenCard(0), SetDAFrequency(1000)}), QVX_OK);
     for (int32_t k = 0; k < c.channels; ++k) ASSERT_EQ(Add_DA_Channel_to_ScanList(k % 4), QVX_OK);
     ASSERT_EQ(FinalInit(), QVX_OK);
-    int32_t room = -1;
-    EXPECT_EQ(GetDAFreeBufferSpace(0, &room), QVX_OK);
-    EXPECT_EQ(room, c.frames);
-    if (c.block == nullptr) continue;
-    const std::vector<uint16_t> codes(256, 100);
-    int32_t frames = 256;
+    EXPECT_EQ(room(), c.frames);
+    if (c.block == 0) continue;
+    const std::vector<uint16_t> codes(static_cast<size_t>(c.block) + 8, 100);
+    int32_t frames = c.block + 8;
+    ASSERT_EQ(kestro_sim_set_da_queue(0, c.block - 1), 0);
     ASSERT_EQ(qvx_test::All({PutBinaryData(codes.data(), 1, &frames, 0), StartDAOutput()}), QVX_OK);
-    ASSERT_TRUE(WaitFor([] { return kestro_sim_call_count("ZQ7_DA_PutData") > 0; }));
-    const std::vector<std::string> log = CallLog();
-    EXPECT_NE(
-        std::find(log.begin(), log.end(), std::string("ZQ7_DA_PutData(0, ptr, ") + c.block + ")"),
-        log.end());
+    ASSERT_TRUE(WaitFor([&] { return passes() >= 20; }));
+    EXPECT_EQ(sent(), 0u);
+    EXPECT_EQ(room(), c.frames - c.block - 8);
+    ASSERT_EQ(kestro_sim_set_da_queue(0, c.block), 0);
+    ASSERT_TRUE(WaitFor([&] { return sent() == 1; }));
+    const uint32_t seen = passes();
+    ASSERT_TRUE(WaitFor([&] { return passes() >= seen + 20; }));
+    EXPECT_EQ(sent(), 1u);
+    EXPECT_EQ(room(), c.frames - 8);
     EXPECT_EQ(StopDAOutput(), QVX_OK);
   }
 }
