@@ -134,9 +134,9 @@ TEST(Qvx, CaptureFilesHoldEveryScanOfThePattern) {
 TEST(Qvx, Hdf5CaptureStoppedByCtrlCReadsBack) {
   const std::string path = Temp("capture.h5");
   std::remove(path.c_str());
-  // SIGINT after 3 s, as Ctrl-C sends it.
+  // SIGINT after 4 s (a generous bound on the start), as Ctrl-C sends it.
   const Result r = Qvx("scan --sim pattern --ai 0 --range 5V --rate 1000 -q -o " + path,
-                       "timeout --preserve-status -s INT 3 ");
+                       "timeout --preserve-status -s INT 4 ");
   EXPECT_EQ(r.status, 0) << r.err;
 
   H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
