@@ -28,7 +28,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -126,6 +125,10 @@ class Scripted : public qvx_test::SimTest {
   }
 };
 
+// A step that makes its calls in order and gives the first status that is
+// not 0.
+#define CALLS(...) [] { return All({__VA_ARGS__}); }
+
 struct Step {
   const char* name;
   bool phase;  // a recovery by clearing the lists runs again from here
@@ -138,17 +141,11 @@ struct Step {
 // through the separate counter and digital lists; card 2 polls a counter.
 // All clocks are manual.
 const Step kScript[] = {
-    {"open", true, 0,
-     [] {
-       return All({OpenCard(0), OpenCard(1)});
-     }},
+    {"open", true, 0, CALLS(OpenCard(0), OpenCard(1))},
     {"switch", false, 0, [] { return SwitchCard(0); }},
     {"list", true, 0,
-     [] {
-       return All({SwitchCard(0), ConfigCard(0, 0, 0), MixedList(1000, 100),
-                   SetMasterSlaveFunction(0, 0), SetDelay(0, 5),
-                   ConfigureCounterInputEx(0, 0, 0, 0, 0, 0, 0, 0, 0, 0)});
-     }},
+     CALLS(SwitchCard(0), ConfigCard(0, 0, 0), MixedList(1000, 100), SetMasterSlaveFunction(0, 0),
+           SetDelay(0, 5), ConfigureCounterInputEx(0, 0, 0, 0, 0, 0, 0, 0, 0, 0))},
     {"final", false, 0, [] { return FinalInit(); }},
     {"start", false, 0, [] { return StartADCapture(); }},
     {"capture", false, 0, [] { return Capture(0, &GetADBufferStatus); }},
@@ -178,9 +175,7 @@ const Step kScript[] = {
        return All({CaptureOneChannel(0, 0, 0, &volts, &code), PutOneChannel(0, 0, 1.0)});
      }},
     {"digital", false, 0,
-     [] {
-       return All({SetDigitalDirection(4, 1), WriteDigitalBit(4, 1), WriteDigitalPort(0, 8, 0xA5)});
-     }},
+     CALLS(SetDigitalDirection(4, 1), WriteDigitalBit(4, 1), WriteDigitalPort(0, 8, 0xA5))},
     // A second FinalInit would count the digital groups again: the lists are
     // built anew, of two analog inputs.
     {"memory", false, 0,
@@ -199,17 +194,12 @@ const Step kScript[] = {
                    DeInitMemoryMeasurement(0)});
      }},
     {"counters", true, 1,
-     [] {
-       return All({SwitchCard(1), CT_AddChannel_To_CTScanlist(0),
-                   DIN_AddChannel_To_DINScanlist(0, 2), SetCTFrequency(1000), FinalInit(),
-                   StartCTCapture()});
-     }},
+     CALLS(SwitchCard(1), CT_AddChannel_To_CTScanlist(0), DIN_AddChannel_To_DINScanlist(0, 2),
+           SetCTFrequency(1000), FinalInit(), StartCTCapture())},
     {"ctcapture", false, 1, [] { return Capture(1, &GetCTBufferStatus); }},
     {"ctread", false, 1,
-     [] {
-       return All({ReadChecked(&CT_GetBinaryData, "c"), ReadChecked(&DIN_GetBinaryData, "d"),
-                   StopCTCapture()});
-     }},
+     CALLS(ReadChecked(&CT_GetBinaryData, "c"), ReadChecked(&DIN_GetBinaryData, "d"),
+           StopCTCapture())},
     // Counter polling reads the counter FIFO on every pass of the worker and
     // stays on for good, so it runs on a card of its own. It is done once the
     // worker has emptied the FIFO; the value is then that of the last scan.
@@ -236,11 +226,9 @@ const Step kScript[] = {
                    ClearPrivateFlash(0), ReSynchronize()});
      }},
     {"clear", false, 0, [] { return ClearChannelLists(); }},
-    {"close", false, 0,
-     [] {
-       return All({CloseCard(2), CloseCard(1), CloseCard(0)});
-     }},
+    {"close", false, 0, CALLS(CloseCard(2), CloseCard(1), CloseCard(0))},
 };
+#undef CALLS
 constexpr int kSteps = static_cast<int>(std::size(kScript));
 
 int StepIndex(const char* name) {
@@ -381,12 +369,6 @@ INSTANTIATE_TEST_SUITE_P(Entries, FaultMatrix, ::testing::ValuesIn(kFaults),
                            return std::string(info.param.entry) + "_" + info.param.armed;
                          });
 
-// Both for status calls that take a card: 0 with nothing reported.
-bool NothingReported(int32_t(QVX_CALL* call)(int32_t, int32_t*), int32_t card) {
-  int32_t n = -1;
-  return call(card, &n) == QVX_OK && n == 0;
-}
-
 using TimeOuts = Scripted;
 
 // Card 0's worker holds AdMutex in its fetch and card 1's holds DaMutex in
@@ -415,49 +397,47 @@ TEST_F(TimeOuts, WaitingCallsGiveUpAndEveryCardRecovers) {
     return before.first > 0 && before.second > 0 && calls() == before;
   }));
 
-  const std::vector<std::pair<const char*, std::function<bool()>>> waiters = {
-      {"GetADBufferStatus", [] { return NothingReported(&GetADBufferStatus, 3); }},
-      {"CtGetStatus", [] { return NothingReported(&GetCTBufferStatus, 3); }},
-      {"DinGetStatus", [] { return NothingReported(&GetDINBufferStatus, 2); }},
-      {"GetDAFreeBufferSpace", [] { return NothingReported(&GetDAFreeBufferSpace, 3); }},
-      {"GetScaledData_1",
-       [] {
-         double volts[4 * 10];
-         int32_t n = 10;
-         return GetScaledData(0, volts, &n, 0) == QVX_OK && n == 0;
-       }},
-      {"PutScaledData-beg",
-       [] {
-         const double volts[2] = {1.0, 2.0};
-         int32_t n = 2;
-         return PutScaledData(0, volts, 1, &n, 0) == QVX_FAILURE && n == 0;
-       }},
-      {nullptr,  // its first wait sends no message
-       [] {
-         const uint16_t codes[2] = {1, 2};
-         int32_t n = 2;
-         return PutBinaryData(codes, 1, &n, 0) == QVX_FAILURE && n == 0;
-       }},
+  // Each call waits with a count of `n` (on cards 2 and 3) and must give up
+  // with `status` and a count of 0. The first wait of a put sends no label.
+  static double volts[4 * 10];
+  static const double two_volts[2] = {1.0, 2.0};
+  static const uint16_t two_codes[2] = {1, 2};
+  const struct {
+    const char* label;
+    int32_t n;
+    int32_t status;
+    int32_t (*call)(int32_t* n);
+  } waiters[] = {
+      {"GetADBufferStatus", -1, QVX_OK, [](int32_t* n) { return GetADBufferStatus(3, n); }},
+      {"CtGetStatus", -1, QVX_OK, [](int32_t* n) { return GetCTBufferStatus(3, n); }},
+      {"DinGetStatus", -1, QVX_OK, [](int32_t* n) { return GetDINBufferStatus(2, n); }},
+      {"GetDAFreeBufferSpace", -1, QVX_OK, [](int32_t* n) { return GetDAFreeBufferSpace(3, n); }},
+      {"GetScaledData_1", 10, QVX_OK, [](int32_t* n) { return GetScaledData(0, volts, n, 0); }},
+      {"PutScaledData-beg", 2, QVX_FAILURE,
+       [](int32_t* n) { return PutScaledData(0, two_volts, 1, n, 0); }},
+      {nullptr, 2, QVX_FAILURE, [](int32_t* n) { return PutBinaryData(two_codes, 1, n, 0); }},
   };
   testing::internal::CaptureStderr();
   std::vector<std::thread> threads;
-  std::vector<char> gave_up(waiters.size());
-  for (size_t i = 0; i < waiters.size(); ++i) {
+  std::vector<char> gave_up(std::size(waiters));
+  for (size_t i = 0; i < std::size(waiters); ++i) {
     threads.emplace_back([&, i] {
       const auto begin = Clock::now();
+      int32_t n = waiters[i].n;
       // It gives up on its own bound instead of waiting out the held call.
-      gave_up[i] = waiters[i].second() && Clock::now() - begin < std::chrono::milliseconds(kHold);
+      gave_up[i] = waiters[i].call(&n) == waiters[i].status && n == 0 &&
+                   Clock::now() - begin < std::chrono::milliseconds(kHold);
     });
   }
   for (std::thread& thread : threads) thread.join();
   const std::string messages = testing::internal::GetCapturedStderr();
   long lines = 0;
-  for (size_t i = 0; i < waiters.size(); ++i) {
+  for (size_t i = 0; i < std::size(waiters); ++i) {
     EXPECT_TRUE(gave_up[i]) << i;
-    if (waiters[i].first == nullptr) continue;
+    if (waiters[i].label == nullptr) continue;
 #if !defined(_WIN32)  // on Windows the lines go to the debugger output
-    EXPECT_NE(messages.find(std::string(waiters[i].first) + " WAIT_TIMEOUT\n"), std::string::npos)
-        << waiters[i].first;
+    EXPECT_NE(messages.find(std::string(waiters[i].label) + " WAIT_TIMEOUT\n"), std::string::npos)
+        << waiters[i].label;
     lines += 1;
 #endif
   }
