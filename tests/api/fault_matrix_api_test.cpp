@@ -1,3 +1,7 @@
+// Multi-card runs through libquorvex on the simulated module, sharing one
+// mixed list (two analog inputs, a counter, a 16-line port, one output) and
+// one value-by-value check of what the pattern mode put in every scan.
+//
 // The fault matrix: every driver entry point that the library calls fails in
 // turn, once, inside one scripted run over three cards that opens, sets up,
 // captures, outputs, switches digital lines, runs a memory measurement,
@@ -6,9 +10,24 @@
 // not, the documented recovery (clearing the lists, or reopening for a
 // failure of the open itself) must bring back a whole run, and no worker may
 // outlive its card. Entry points that no row names stay uncalled.
+//
+// The time-out test holds driver calls longer than a mutex wait while
+// workers own the mutexes: the calls that wait meanwhile give up with their
+// label, and every card works again once the driver answers.
+//
+// The soak runs four cards at once on the real-time clock, each capturing the
+// mixed list and streaming one output, drained and fed by one application
+// thread that switches between them. Every value of every scan and every
+// output code is checked, the module must lose no scan and miss no output
+// frame, and the resident size must stay flat. QVX_SOAK_SECONDS sets its
+// length (the test command leaves the default of 60 s; 20 s at lower rates
+// under the sanitizers and Wine).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,11 +36,20 @@
 
 namespace {
 
+using qvx_test::All;
 using qvx_test::ProcStatus;
 using qvx_test::WaitFor;
+using Clock = std::chrono::steady_clock;
+
+#if defined(QVX_SANITIZED) || defined(_WIN32)
+constexpr bool kSlow = true;
+#else
+constexpr bool kSlow = false;
+#endif
 
 constexpr int32_t kScans = 500;  // scans per capture step
 constexpr int32_t kFrames = 64;  // output frames, two blocks of the module
+const std::string kMixed = "aacd";
 
 // Outcomes of the steps beside the status codes 0, 1 and 2.
 constexpr int32_t kNothing = 4;  // a read delivered nothing
@@ -29,12 +57,27 @@ constexpr int32_t kWrong = 5;    // a read delivered other values
 constexpr int32_t kNotFed = 6;   // the worker stopped feeding the output
 constexpr int32_t kStuck = 7;    // the awaited scans never arrived
 
-// The first status that is not 0, or 0. All calls are made.
-int32_t First(std::initializer_list<int32_t> statuses) {
-  for (const int32_t status : statuses) {
-    if (status != QVX_OK) return status;
+// The mixed list on the current card, with its rates.
+int32_t MixedList(int32_t rate, int32_t da_rate) {
+  return All({Add_AD_Channel_to_ScanList(0, 0, 0, 0), Add_AD_Channel_to_ScanList(1, 0, 1, 0),
+              Add_CT_Channel_to_ScanList(0), Add_Dig_Channel_to_ScanList(0, 2),
+              Add_DA_Channel_to_ScanList(0), SetADFrequency(rate), SetDAFrequency(da_rate)});
+}
+
+// The values of `scans` scans from scan `first` on, laid out as `slots` ('a'
+// the next analog entry, 'c' the counter, 'd' the 16-line port), that differ
+// from the pattern.
+int64_t Wrong(const uint32_t* data, int32_t scans, uint64_t first, const std::string& slots) {
+  int64_t wrong = 0;
+  for (uint64_t scan = first; scan < first + static_cast<uint64_t>(std::max(scans, 0)); ++scan) {
+    for (int32_t s = 0, analog = 0; s < static_cast<int32_t>(slots.size()); ++s, ++data) {
+      const uint32_t expected = slots[s] == 'a'   ? kestro_sim_pattern_ad(scan, analog++)
+                                : slots[s] == 'c' ? kestro_sim_pattern_ct(scan, 0)
+                                                  : kestro_sim_pattern_din(scan, 0);
+      wrong += *data != expected ? 1 : 0;
+    }
   }
-  return QVX_OK;
+  return wrong;
 }
 
 int32_t Latch(int32_t card) {
@@ -44,35 +87,47 @@ int32_t Latch(int32_t card) {
 
 // Takes kScans scans on `card` and waits until `waiting` reports them all,
 // or reports a latched card.
-int32_t Capture(int32_t card, int32_t(QVX_CALL* waiting)(int32_t, int32_t*)) {
+int32_t Capture(int32_t card, int32_t(QVX_CALL* waiting)(int32_t, int32_t*),
+                std::chrono::milliseconds limit = std::chrono::seconds(5)) {
   int32_t status = kestro_sim_advance(card, kScans) == 0 ? QVX_OK : kStuck;
-  const bool done = WaitFor([&] {
-    int32_t n = 0;
-    status = waiting(card, &n);
-    return status != QVX_OK || n >= kScans;
-  });
+  const bool done = WaitFor(
+      [&] {
+        int32_t n = 0;
+        status = waiting(card, &n);
+        return status != QVX_OK || n >= kScans;
+      },
+      limit);
   return done ? status : kStuck;
 }
 
-// Reads kScans scans laid out as `slots` ('a' the next analog entry, 'c' the
-// counter, 'd' the 16-line port) and compares each value with the pattern.
+// Reads kScans scans laid out as `slots` and compares each value with the
+// pattern.
 int32_t ReadChecked(int32_t(QVX_CALL* read)(uint32_t*, int32_t*, int32_t),
                     const std::string& slots) {
-  const size_t width = slots.size();
-  std::vector<uint32_t> data(kScans * width);
+  std::vector<uint32_t> data(kScans * slots.size());
   int32_t count = kScans;
   const int32_t status = read(data.data(), &count, 0);
   if (status != QVX_OK || count != kScans) return status != QVX_OK ? status : kNothing;
-  for (size_t i = 0, v = 0; i < static_cast<size_t>(kScans); ++i) {
-    for (int32_t s = 0, analog = 0; s < static_cast<int32_t>(width); ++s, ++v) {
-      const uint32_t expected = slots[s] == 'a'   ? kestro_sim_pattern_ad(i, analog++)
-                                : slots[s] == 'c' ? kestro_sim_pattern_ct(i, 0)
-                                                  : kestro_sim_pattern_din(i, 0);
-      if (data[v] != expected) return kWrong;
+  return Wrong(data.data(), kScans, 0, slots) == 0 ? QVX_OK : kWrong;
+}
+
+// Cards 0 to 3 on manual clocks and in pattern mode.
+class Scripted : public qvx_test::SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    for (int32_t card = 0; card < 4; ++card) {
+      ASSERT_EQ(All({kestro_sim_set_clock(card, KESTRO_SIM_CLOCK_MANUAL),
+                     kestro_sim_set_da_clock(card, KESTRO_SIM_CLOCK_MANUAL),
+                     kestro_sim_set_pattern(card, 1)}),
+                0);
     }
   }
-  return QVX_OK;
-}
+};
+
+// A step that makes its calls in order and gives the first status that is
+// not 0.
+#define CALLS(...) [] { return All({__VA_ARGS__}); }
 
 struct Step {
   const char* name;
@@ -86,30 +141,22 @@ struct Step {
 // through the separate counter and digital lists; card 2 polls a counter.
 // All clocks are manual.
 const Step kScript[] = {
-    {"open", true, 0,
-     [] {
-       return First({OpenCard(0), OpenCard(1)});
-     }},
+    {"open", true, 0, CALLS(OpenCard(0), OpenCard(1))},
     {"switch", false, 0, [] { return SwitchCard(0); }},
     {"list", true, 0,
-     [] {
-       return First({SwitchCard(0), ConfigCard(0, 0, 0), Add_AD_Channel_to_ScanList(0, 0, 0, 0),
-                     Add_AD_Channel_to_ScanList(1, 0, 1, 0), Add_CT_Channel_to_ScanList(0),
-                     Add_Dig_Channel_to_ScanList(0, 2), Add_DA_Channel_to_ScanList(0),
-                     SetADFrequency(1000), SetDAFrequency(100), SetMasterSlaveFunction(0, 0),
-                     SetDelay(0, 5), ConfigureCounterInputEx(0, 0, 0, 0, 0, 0, 0, 0, 0, 0)});
-     }},
+     CALLS(SwitchCard(0), ConfigCard(0, 0, 0), MixedList(1000, 100), SetMasterSlaveFunction(0, 0),
+           SetDelay(0, 5), ConfigureCounterInputEx(0, 0, 0, 0, 0, 0, 0, 0, 0, 0))},
     {"final", false, 0, [] { return FinalInit(); }},
     {"start", false, 0, [] { return StartADCapture(); }},
     {"capture", false, 0, [] { return Capture(0, &GetADBufferStatus); }},
-    {"read", false, 0, [] { return ReadChecked(&GetBinaryData, "aacd"); }},
+    {"read", false, 0, [] { return ReadChecked(&GetBinaryData, kMixed); }},
     {"stop", false, 0, [] { return StopADCapture(); }},
     {"output", false, 0,
      [] {
        const std::vector<uint16_t> codes(kFrames, 40000);
        int32_t frames = kFrames;
        const int32_t status = PutBinaryData(codes.data(), 1, &frames, 0);
-       return First({status, frames == kFrames ? QVX_OK : kNothing, StartDAOutput()});
+       return All({status, frames == kFrames ? QVX_OK : kNothing, StartDAOutput()});
      }},
     {"feed", false, 0,
      [] {
@@ -125,13 +172,10 @@ const Step kScript[] = {
      [] {
        double volts = 0;
        uint32_t code = 0;
-       return First({CaptureOneChannel(0, 0, 0, &volts, &code), PutOneChannel(0, 0, 1.0)});
+       return All({CaptureOneChannel(0, 0, 0, &volts, &code), PutOneChannel(0, 0, 1.0)});
      }},
     {"digital", false, 0,
-     [] {
-       return First(
-           {SetDigitalDirection(4, 1), WriteDigitalBit(4, 1), WriteDigitalPort(0, 8, 0xA5)});
-     }},
+     CALLS(SetDigitalDirection(4, 1), WriteDigitalBit(4, 1), WriteDigitalPort(0, 8, 0xA5))},
     // A second FinalInit would count the digital groups again: the lists are
     // built anew, of two analog inputs.
     {"memory", false, 0,
@@ -139,35 +183,30 @@ const Step kScript[] = {
        std::vector<int32_t> data(kScans * 2);
        int32_t got = 0;
        int32_t status =
-           First({ClearChannelLists(), Add_AD_Channel_to_ScanList(0, 0, 0, 0),
-                  Add_AD_Channel_to_ScanList(1, 0, 1, 0), SetADFrequency(1000), FinalInit(),
-                  PrepareExtTrigger(0, 1, 0, 0), StartMemoryMeasurement(0, 1, kScans, 5)});
+           All({ClearChannelLists(), Add_AD_Channel_to_ScanList(0, 0, 0, 0),
+                Add_AD_Channel_to_ScanList(1, 0, 1, 0), SetADFrequency(1000), FinalInit(),
+                PrepareExtTrigger(0, 1, 0, 0), StartMemoryMeasurement(0, 1, kScans, 5)});
        if (status == QVX_OK) status = Capture(0, &GetADBufferStatus);
        if (status == QVX_OK) {
          status = GetBinaryDataFromMemoryMeasurement(0, 2, kScans, data.data(), 0, &got);
        }
-       return First({status, status == QVX_OK && got != kScans * 2 ? kNothing : QVX_OK,
-                     DeInitMemoryMeasurement(0)});
+       return All({status, status == QVX_OK && got != kScans * 2 ? kNothing : QVX_OK,
+                   DeInitMemoryMeasurement(0)});
      }},
     {"counters", true, 1,
-     [] {
-       return First({SwitchCard(1), CT_AddChannel_To_CTScanlist(0),
-                     DIN_AddChannel_To_DINScanlist(0, 2), SetCTFrequency(1000), FinalInit(),
-                     StartCTCapture()});
-     }},
+     CALLS(SwitchCard(1), CT_AddChannel_To_CTScanlist(0), DIN_AddChannel_To_DINScanlist(0, 2),
+           SetCTFrequency(1000), FinalInit(), StartCTCapture())},
     {"ctcapture", false, 1, [] { return Capture(1, &GetCTBufferStatus); }},
     {"ctread", false, 1,
-     [] {
-       return First({ReadChecked(&CT_GetBinaryData, "c"), ReadChecked(&DIN_GetBinaryData, "d"),
-                     StopCTCapture()});
-     }},
+     CALLS(ReadChecked(&CT_GetBinaryData, "c"), ReadChecked(&DIN_GetBinaryData, "d"),
+           StopCTCapture())},
     // Counter polling reads the counter FIFO on every pass of the worker and
     // stays on for good, so it runs on a card of its own. It is done once the
     // worker has emptied the FIFO; the value is then that of the last scan.
     {"ctpoll", true, 2,
      [] {
-       const int32_t status = First({OpenCard(2), CT_AddChannel_To_CTScanlist(0),
-                                     SetCTFrequency(1000), FinalInit(), StartCTforRead()});
+       const int32_t status = All({OpenCard(2), CT_AddChannel_To_CTScanlist(0),
+                                   SetCTFrequency(1000), FinalInit(), StartCTforRead()});
        if (status != QVX_OK || kestro_sim_advance(2, kScans) != 0) return status;
        const bool polled = WaitFor([] {
          kestro_sim_capture_status capture{};
@@ -176,22 +215,20 @@ const Step kScript[] = {
        });
        uint32_t value = 0;
        ReadCounterValue(0, &value);
-       return First({polled ? QVX_OK : kStuck,
-                     value == kestro_sim_pattern_ct(kScans - 1, 0) ? QVX_OK : kWrong,
-                     StopCTCapture()});
+       return All({polled ? QVX_OK : kStuck,
+                   value == kestro_sim_pattern_ct(kScans - 1, 0) ? QVX_OK : kWrong,
+                   StopCTCapture()});
      }},
     {"flash", true, 0,
      [] {
        uint8_t bytes[16] = {};
-       return First({SwitchCard(0), ReadPrivateFlash(0, bytes, 16), WritePrivateFlash(0, bytes, 16),
-                     ClearPrivateFlash(0), ReSynchronize()});
+       return All({SwitchCard(0), ReadPrivateFlash(0, bytes, 16), WritePrivateFlash(0, bytes, 16),
+                   ClearPrivateFlash(0), ReSynchronize()});
      }},
     {"clear", false, 0, [] { return ClearChannelLists(); }},
-    {"close", false, 0,
-     [] {
-       return First({CloseCard(2), CloseCard(1), CloseCard(0)});
-     }},
+    {"close", false, 0, CALLS(CloseCard(2), CloseCard(1), CloseCard(0))},
 };
+#undef CALLS
 constexpr int kSteps = static_cast<int>(std::size(kScript));
 
 int StepIndex(const char* name) {
@@ -272,17 +309,8 @@ constexpr Fault kFaults[] = {
     {"ZQ7_ReSynchronize", -1, "flash", nullptr, 0},       // result not read
 };
 
-class FaultMatrix : public qvx_test::SimTest, public ::testing::WithParamInterface<Fault> {
+class FaultMatrix : public Scripted, public ::testing::WithParamInterface<Fault> {
  protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    for (int32_t card = 0; card < 3; ++card) {
-      ASSERT_EQ(kestro_sim_set_clock(card, KESTRO_SIM_CLOCK_MANUAL), 0);
-      ASSERT_EQ(kestro_sim_set_da_clock(card, KESTRO_SIM_CLOCK_MANUAL), 0);
-      ASSERT_EQ(kestro_sim_set_pattern(card, 1), 0);
-    }
-  }
-
   // Runs steps from..to-1 and returns the first whose outcome is not 0 (to
   // when none), with its outcome.
   static int Run(int from, int32_t* outcome, int to = kSteps) {
@@ -340,5 +368,204 @@ INSTANTIATE_TEST_SUITE_P(Entries, FaultMatrix, ::testing::ValuesIn(kFaults),
                          [](const ::testing::TestParamInfo<Fault>& info) {
                            return std::string(info.param.entry) + "_" + info.param.armed;
                          });
+
+using TimeOuts = Scripted;
+
+// Card 0's worker holds AdMutex in its fetch and card 1's holds DaMutex in
+// its status read, each for kHold (the mutexes are shared by every card).
+// Calls on cards 2 and 3 that wait meanwhile give up on their own bound with
+// their label and what a time-out gives; afterwards every card works.
+TEST_F(TimeOuts, WaitingCallsGiveUpAndEveryCardRecovers) {
+  constexpr uint32_t kHold = 4000;  // ms, well beyond the 1000 ms wait
+  for (int32_t card = 0; card < 4; ++card) {
+    ASSERT_EQ(All({OpenCard(card), MixedList(1000, 100), FinalInit()}), QVX_OK);
+  }
+  ASSERT_EQ(All({SwitchCard(0), StartADCapture(), SwitchCard(1), StartDAOutput(), SwitchCard(2),
+                 kestro_sim_delay("ZQ7_AD_ReadData_MixedChannels", kHold),
+                 kestro_sim_delay("ZQ7_DA_GetStatus", kHold)}),
+            QVX_OK);
+  // Both workers call every few milliseconds: once neither count has grown
+  // for 100 ms, each sits in a held call (maybe the one it was making when
+  // the delays came), which lasts most of kHold from now.
+  const auto calls = [] {
+    return std::make_pair(kestro_sim_call_count("ZQ7_AD_ReadData_MixedChannels"),
+                          kestro_sim_call_count("ZQ7_DA_GetStatus"));
+  };
+  ASSERT_TRUE(WaitFor([&] {
+    const auto before = calls();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return before.first > 0 && before.second > 0 && calls() == before;
+  }));
+
+  // Each call waits with a count of `n` (on cards 2 and 3) and must give up
+  // with `status` and a count of 0. The first wait of a put sends no label.
+  static double volts[4 * 10];
+  static const double two_volts[2] = {1.0, 2.0};
+  static const uint16_t two_codes[2] = {1, 2};
+  const struct {
+    const char* label;
+    int32_t n;
+    int32_t status;
+    int32_t (*call)(int32_t* n);
+  } waiters[] = {
+      {"GetADBufferStatus", -1, QVX_OK, [](int32_t* n) { return GetADBufferStatus(3, n); }},
+      {"CtGetStatus", -1, QVX_OK, [](int32_t* n) { return GetCTBufferStatus(3, n); }},
+      {"DinGetStatus", -1, QVX_OK, [](int32_t* n) { return GetDINBufferStatus(2, n); }},
+      {"GetDAFreeBufferSpace", -1, QVX_OK, [](int32_t* n) { return GetDAFreeBufferSpace(3, n); }},
+      {"GetScaledData_1", 10, QVX_OK, [](int32_t* n) { return GetScaledData(0, volts, n, 0); }},
+      {"PutScaledData-beg", 2, QVX_FAILURE,
+       [](int32_t* n) { return PutScaledData(0, two_volts, 1, n, 0); }},
+      {nullptr, 2, QVX_FAILURE, [](int32_t* n) { return PutBinaryData(two_codes, 1, n, 0); }},
+  };
+  testing::internal::CaptureStderr();
+  std::vector<std::thread> threads;
+  std::vector<char> gave_up(std::size(waiters));
+  for (size_t i = 0; i < std::size(waiters); ++i) {
+    threads.emplace_back([&, i] {
+      const auto begin = Clock::now();
+      int32_t n = waiters[i].n;
+      // It gives up on its own bound instead of waiting out the held call.
+      gave_up[i] = waiters[i].call(&n) == waiters[i].status && n == 0 &&
+                   Clock::now() - begin < std::chrono::milliseconds(kHold);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  const std::string messages = testing::internal::GetCapturedStderr();
+  long lines = 0;
+  for (size_t i = 0; i < std::size(waiters); ++i) {
+    EXPECT_TRUE(gave_up[i]) << i;
+    if (waiters[i].label == nullptr) continue;
+#if !defined(_WIN32)  // on Windows the lines go to the debugger output
+    EXPECT_NE(messages.find(std::string(waiters[i].label) + " WAIT_TIMEOUT\n"), std::string::npos)
+        << waiters[i].label;
+    lines += 1;
+#endif
+  }
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), lines) << messages;
+
+  // The driver answers again; nothing was latched. A put that still meets
+  // the held call gives up and is simply repeated.
+  kestro_sim_clear_faults();
+  const auto recovered = std::chrono::milliseconds(kHold + 5000);
+  ASSERT_EQ(SwitchCard(1), QVX_OK);
+  const std::vector<uint16_t> frames(kFrames, 30000);
+  bool put = false;
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        int32_t n = kFrames;
+        put = put || (PutBinaryData(frames.data(), 1, &n, 0) == QVX_OK && n == kFrames);
+        kestro_sim_output_status out{};
+        kestro_sim_output(1, &out);
+        return put && out.received >= kFrames;
+      },
+      recovered));
+  for (int32_t card = 0; card < 4; ++card) {
+    ASSERT_EQ(All({SwitchCard(card), StartADCapture()}), QVX_OK);
+    EXPECT_EQ(All({Capture(card, &GetADBufferStatus, recovered),
+                   ReadChecked(&GetBinaryData, kMixed), StopADCapture(), StopDAOutput()}),
+              QVX_OK)
+        << card;
+  }
+}
+
+using Soak = qvx_test::SimTest;
+
+TEST_F(Soak, FourCardsCaptureAndStreamWithoutLoss) {
+  constexpr int32_t kCards = 4;
+  // Scans and frames per second per card, far below what a worker moves.
+  constexpr int32_t kRate = kSlow ? 500 : 2000;
+  constexpr int32_t kDaRate = kSlow ? 200 : 500;
+  const char* text = std::getenv("QVX_SOAK_SECONDS");
+  const int seconds = text != nullptr ? std::atoi(text) : kSlow ? 20 : 60;
+  ASSERT_GT(seconds, 0);
+  kestro_sim_log_enable(0);
+  for (int32_t card = 0; card < kCards; ++card) {
+    // FIFOs of 16 s of scans wrap early, before the memory is measured.
+    ASSERT_EQ(All({kestro_sim_set_fifo_capacity(card, 1 << 15), kestro_sim_set_pattern(card, 1),
+                   OpenCard(card), MixedList(kRate, kDaRate), FinalInit(), StartADCapture(),
+                   StartDAOutput()}),
+              QVX_OK);
+  }
+  const auto code = [](int32_t card, uint64_t frame) {
+    return static_cast<uint16_t>(frame * 37 + static_cast<uint64_t>(card) * 1000);
+  };
+
+  std::vector<uint32_t> scans(10000 * kMixed.size());
+  std::vector<uint16_t> codes(1000);
+  uint64_t next[kCards] = {};
+  uint64_t frames[kCards] = {};
+  int64_t wrong = 0;
+  int64_t failed = 0;
+  int64_t rss_settled = 0;
+  int64_t rss_max = 0;
+  const auto start = Clock::now();
+  for (auto sample = start; Clock::now() < start + std::chrono::seconds(seconds);) {
+    for (int32_t card = 0; card < kCards; ++card) {
+      failed += SwitchCard(card);
+      for (int32_t got = 1; got > 0;) {
+        got = 10000;
+        const int32_t status = GetBinaryData(scans.data(), &got, 0);
+        failed += status != QVX_OK ? 1 : 0;
+        got = status == QVX_OK ? got : 0;
+        wrong += Wrong(scans.data(), got, next[card], kMixed);
+        next[card] += static_cast<uint64_t>(got);
+      }
+      int32_t put = 0;
+      failed += GetDAFreeBufferSpace(card, &put);
+      put = std::min(put, static_cast<int32_t>(codes.size()));
+      for (int32_t i = 0; i < put; ++i) codes[i] = code(card, frames[card] + i);
+      if (put > 0) failed += PutBinaryData(codes.data(), 1, &put, 0);
+      frames[card] += static_cast<uint64_t>(put);
+    }
+    if (Clock::now() >= sample) {
+      // Settled after the first quarter: FIFOs wrapped, output ring filled.
+      // The module's record of the codes it output grows by 2 bytes a code;
+      // that is the simulator's, not the library's.
+      int64_t rss = ProcStatus("VmRSS:");
+      for (int32_t card = 0; card < kCards; ++card) {
+        kestro_sim_output_status out{};
+        kestro_sim_output(card, &out);
+        rss -= static_cast<int64_t>(out.output * 2 / 1024);
+      }
+      if (Clock::now() - start < std::chrono::seconds(seconds / 4 + 1)) {
+        rss_settled = rss;
+      } else {
+        rss_max = std::max(rss_max, rss);
+      }
+      sample += std::chrono::seconds(1);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+
+  uint64_t checked = 0;
+  uint64_t output = 0;
+  for (int32_t card = 0; card < kCards; ++card) {
+    ASSERT_EQ(All({SwitchCard(card), StopDAOutput(), StopADCapture()}), QVX_OK);
+    kestro_sim_capture_status in{};
+    kestro_sim_output_status out{};
+    ASSERT_EQ(All({kestro_sim_capture(card, &in), kestro_sim_output(card, &out)}), 0);
+    EXPECT_EQ(in.board_lost + in.fifo_lost + out.underruns, 0u) << card;
+    EXPECT_EQ(next[card] + in.board_scans + static_cast<uint64_t>(in.ad_fifo), in.produced);
+    EXPECT_GT(next[card], static_cast<uint64_t>(kRate * seconds / 2)) << card;
+    EXPECT_GT(out.output, static_cast<uint64_t>(kDaRate * seconds / 2)) << card;
+    std::vector<uint16_t> sent(out.output);
+    ASSERT_EQ(kestro_sim_da_record(card, 0, sent.data(), static_cast<int64_t>(sent.size())),
+              static_cast<int64_t>(sent.size()));
+    for (uint64_t i = 0; i < sent.size(); ++i) wrong += sent[i] != code(card, i) ? 1 : 0;
+    checked += next[card];
+    output += out.output;
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(failed, 0);
+  // Nothing is allocated per call: the rest is allocator noise.
+  EXPECT_LE(rss_max - rss_settled, 1024) << "KiB gained";
+  std::printf(
+      "soak: %d s, %d cards, %llu scans (%llu values) and %llu output codes checked, "
+      "resident less the output record %lld -> %lld KiB\n",
+      seconds, kCards, static_cast<unsigned long long>(checked),
+      static_cast<unsigned long long>(checked * kMixed.size()),
+      static_cast<unsigned long long>(output), static_cast<long long>(rss_settled),
+      static_cast<long long>(rss_max));
+}
 
 }  // namespace

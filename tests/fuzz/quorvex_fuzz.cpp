@@ -168,13 +168,18 @@ struct In<void*> : Buffer<char> {
 
 // Calls `f` with the script's arguments a[0], a[1], ... in its own types.
 template <typename R, typename... P, std::size_t... K>
-void CallAt(R (*f)(P...), const Arg* a, std::index_sequence<K...>) {
+R CallAt(R (*f)(P...), const Arg* a, std::index_sequence<K...>) {
   std::tuple<In<P>...> in{a[K]...};
-  std::apply([f](const auto&... x) { f(x.get()...); }, in);
+  return std::apply([f](const auto&... x) { return f(x.get()...); }, in);
 }
 template <typename R, typename... P>
-void Call(R (*f)(P...), const Arg* a) {
-  CallAt(f, a, std::index_sequence_for<P...>{});
+R Call(R (*f)(P...), const Arg* a) {
+  return CallAt(f, a, std::index_sequence_for<P...>{});
+}
+// Calls each of `f` with the same arguments.
+template <typename... F>
+void CallEach(const Arg* a, F... f) {
+  (Call(f, a), ...);
 }
 
 // ---- Watchdog ------------------------------------------------------------------
@@ -280,6 +285,7 @@ std::size_t MemoryValues(int32_t card, int32_t channels, int32_t count, bool sca
 // clang-format off
 #define OP(name, kinds, ...) {#name, kinds, [](const Arg* a) { (void)a; __VA_ARGS__; }}
 #define CALL(name, kinds) {#name, kinds, [](const Arg* a) { Call(name, a); }}
+#define ADD(name, kinds, list, mixed) OP(name, kinds, Added(Call(name, a), &Lists::list, mixed))
 // clang-format on
 
 const Op kOps[] = {
@@ -313,16 +319,13 @@ const Op kOps[] = {
     // Reserved entry points, arguments x, y, x, y, ...: nothing may be
     // written through their pointers.
     OP(Reserved, "ci", Arg r[26]; for (int k = 0; k < 26; ++k) r[k] = a[k % 2];
-       Call(ProgramUserTimerFrequency, r); Call(StartUserTimer, r); Call(StopUserTimer, r);
-       Call(SendICPSettings, r); Call(ShowDebugNumber, r); Call(GetHWExtensions, r);
-       Call(GetSWExtensions, r); Call(PreparePWMOutput, r); Call(PrepareFMOutput, r);
-       Call(WriteNewPWMRatio, r); Call(WriteNewFMRatio, r); Call(WriteNewPWMRatioEx, r);
-       Call(WriteNewFMRatioEx, r); Call(GetFFTData, r); Call(PrepareFFTEntry, r);
-       Call(PrepareFilterEntry, r); Call(PreparePIDEntry, r); Call(PrepareTriggerEntry, r);
-       Call(PrepareTriggerTakt, r); Call(SetGlobalTriggerValues, r)),
+       CallEach(r, ProgramUserTimerFrequency, StartUserTimer, StopUserTimer, SendICPSettings,
+                ShowDebugNumber, GetHWExtensions, GetSWExtensions, PreparePWMOutput,
+                PrepareFMOutput, WriteNewPWMRatio, WriteNewFMRatio, WriteNewPWMRatioEx,
+                WriteNewFMRatioEx, GetFFTData, PrepareFFTEntry, PrepareFilterEntry, PreparePIDEntry,
+                PrepareTriggerEntry, PrepareTriggerTakt, SetGlobalTriggerValues)),
     // Analog input
-    OP(Add_AD_Channel_to_ScanList, "iiii",
-       Added(Add_AD_Channel_to_ScanList(a[0].i, a[1].i, a[2].i, a[3].i), &Lists::ad, false)),
+    ADD(Add_AD_Channel_to_ScanList, "iiii", ad, false),
     CALL(SetADFrequency, "i"),
     CALL(SetADFrequencyEx, "iii"),
     CALL(StartADCapture, ""),
@@ -338,8 +341,7 @@ const Op kOps[] = {
     CALL(CaptureOneChannelEx, "imiiiipp"),
     // Analog output
     CALL(PutOneChannel, "iir"),
-    OP(Add_DA_Channel_to_ScanList, "i",
-       Added(Add_DA_Channel_to_ScanList(a[0].i), &Lists::da, false)),
+    ADD(Add_DA_Channel_to_ScanList, "i", da, false),
     CALL(Add_DA_Channel_to_ScanListEx, "iii"),
     CALL(SetDAFrequency, "i"),
     CALL(StartDAOutput, ""),
@@ -360,10 +362,8 @@ const Op kOps[] = {
     CALL(ReadDigitalPort, "iip"),
     CALL(WriteDigitalPort, "iii"),
     // Digital-input capture
-    OP(Add_Dig_Channel_to_ScanList, "ii",
-       Added(Add_Dig_Channel_to_ScanList(a[0].i, a[1].i), &Lists::dig, true)),
-    OP(DIN_AddChannel_To_DINScanlist, "ii",
-       Added(DIN_AddChannel_To_DINScanlist(a[0].i, a[1].i), &Lists::dig, false)),
+    ADD(Add_Dig_Channel_to_ScanList, "ii", dig, true),
+    ADD(DIN_AddChannel_To_DINScanlist, "ii", dig, false),
     CALL(SetDINFrequency, "r"),
     CALL(StartDINCapture, ""),
     CALL(StartDINCaptureEx, "iii"),
@@ -375,10 +375,8 @@ const Op kOps[] = {
     CALL(ConfigureCounterInput, "iiiiiiiii"),
     CALL(ConfigureCounterInputEx, "iiiiiiiiii"),
     CALL(ReadCounterValue, "ip"),
-    OP(Add_CT_Channel_to_ScanList, "i",
-       Added(Add_CT_Channel_to_ScanList(a[0].i), &Lists::ct, true)),
-    OP(CT_AddChannel_To_CTScanlist, "i",
-       Added(CT_AddChannel_To_CTScanlist(a[0].i), &Lists::ct, false)),
+    ADD(Add_CT_Channel_to_ScanList, "i", ct, true),
+    ADD(CT_AddChannel_To_CTScanlist, "i", ct, false),
     CALL(SetCTFrequency, "r"),
     CALL(StartCTCapture, ""),
     CALL(StartCTCaptureEx, "iii"),
@@ -423,6 +421,8 @@ const Op kOps[] = {
     OP(pause, "z", std::this_thread::sleep_for(std::chrono::milliseconds(a[0].i))),
 };
 #undef OP
+#undef CALL
+#undef ADD
 constexpr int32_t kOpCount = Count(kOps);
 
 // Brings the library and the simulator back to the state every input starts
@@ -459,20 +459,6 @@ void Restore() {
 // calls it made, to turn a finding into a readable call sequence.
 bool g_trace = false;
 
-void TraceOp(const Op& op, const Arg* args) {
-  std::string line = op.name;
-  for (std::size_t k = 0; op.kinds[k] != '\0'; ++k) line += " " + Show(op.kinds[k], args[k]);
-  std::fprintf(stderr, "%s\n", line.c_str());
-}
-
-void TraceDriverCalls() {
-  char text[256];
-  for (uint32_t k = 0; kestro_sim_log_entry(k, text, sizeof text) >= 0; ++k) {
-    std::fprintf(stderr, "    %s\n", text);
-  }
-  kestro_sim_log_clear();
-}
-
 // Calls made over the whole run, printed at exit.
 uint64_t g_calls = 0;
 uint64_t g_inputs = 0;
@@ -490,19 +476,25 @@ void RunScript(const uint8_t* data, std::size_t size) {
   while (at < size && Now() - start < kScriptBudgetMs) {
     const Op& op = kOps[data[at++] % kOpCount];
     Arg args[12];
+    std::string line = op.name;
     for (std::size_t k = 0; op.kinds[k] != '\0'; ++k) {
       args[k] = Decode(op.kinds[k], at < size ? data[at++] : 0);
       if (op.kinds[k] == 'c' && InRange(args[k].i)) g_touched.set(args[k].i);
+      if (g_trace) line += " " + Show(op.kinds[k], args[k]);
     }
     g_touched.set(g_current);
-    if (g_trace) TraceOp(op, args);
+    if (g_trace) std::fprintf(stderr, "%s\n", line.c_str());
     {
       Watch watch(op.name);
       op.run(args);
       ++g_calls;
     }
     g_touched.set(g_current);
-    if (g_trace) TraceDriverCalls();
+    char text[256];
+    for (uint32_t k = 0; g_trace && kestro_sim_log_entry(k, text, sizeof text) >= 0; ++k) {
+      std::fprintf(stderr, "    %s\n", text);
+    }
+    kestro_sim_log_clear();
   }
 }
 
