@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "kestrolib.h"
 #include "kestro_sim.h"
+#include "kestrolib.h"
 
 extern "C" {
 #define DECLARE_ENTRY(required, result, name, params, args, missing) result KESTRO_CALL name params;
