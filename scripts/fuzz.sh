@@ -3,7 +3,6 @@
 # corpus (tests/fuzz/corpus) for a while:
 #
 #   bash scripts/fuzz.sh [seconds]     default 180
-#   bash scripts/fuzz.sh --seeds       rewrites tests/fuzz/corpus from seeds.txt
 #
 # New inputs go to build/fuzz/corpus, findings (crash-*, leak-*, timeout-*)
 # to build/fuzz/findings. Exits non-zero on any finding. Extra libFuzzer
@@ -12,13 +11,6 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz || exit 1
 fuzzer=build/fuzz/bin/quorvex_fuzz
-
-if [ "${1:-}" = "--seeds" ]; then
-  fresh=$(mktemp -d)
-  QVX_FUZZ_WRITE_SEEDS="$fresh" QVX_FUZZ_SEEDS=tests/fuzz/seeds.txt "$fuzzer" || exit 1
-  rm -rf tests/fuzz/corpus && mv "$fresh" tests/fuzz/corpus && chmod 755 tests/fuzz/corpus
-  exit 0
-fi
 
 seconds=${1:-180}
 mkdir -p build/fuzz/corpus build/fuzz/findings

@@ -10,8 +10,8 @@
 // that does not return (a hang is a finding), and every input starts from
 // the same state: all cards closed, their buffers released, simulator reset.
 //
-// QVX_FUZZ_WRITE_SEEDS=<folder> writes the seed scripts of seeds.txt (given
-// as QVX_FUZZ_SEEDS=<file>) as corpus files and exits.
+// The committed corpus (corpus/) holds realistic scripts; QVX_FUZZ_TRACE=1
+// with a corpus file as the argument prints it as calls.
 #include <algorithm>
 #include <atomic>
 #include <bitset>
@@ -19,10 +19,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <limits>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -99,7 +97,7 @@ Arg Decode(char kind, uint8_t b) {
   return a;
 }
 
-// An argument as the traces and the seed scripts write it.
+// An argument as the traces write it.
 std::string Show(char kind, const Arg& a) {
   if (kind == 'p') return a.null ? "null" : "p";
   if (kind == 'e') return kestro_sim_entry_name(a.i);
@@ -498,59 +496,9 @@ void RunScript(const uint8_t* data, std::size_t size) {
   }
 }
 
-// ---- Seeds -------------------------------------------------------------------------
-// A seed script is one line: "name: op arg arg; op arg; ...". Arguments are
-// written as values (cards, integers, reals: one that the tables hold),
-// "p" or "null" for pointers, entry names for entries.
-uint8_t Encode(char kind, const std::string& text) {
-  for (int b = 0; b < 256; ++b) {
-    if (Show(kind, Decode(kind, static_cast<uint8_t>(b))) == text) return static_cast<uint8_t>(b);
-  }
-  std::fprintf(stderr, "seed argument %s of kind %c has no encoding\n", text.c_str(), kind);
-  std::exit(1);
-}
-
-void WriteSeeds(const char* seeds, const char* folder) {
-  std::ifstream in(seeds);
-  std::string line;
-  int written = 0;
-  while (std::getline(in, line)) {
-    const auto colon = line.find(':');
-    if (line.empty() || line[0] == '#' || colon == std::string::npos) continue;
-    std::string bytes;
-    std::stringstream calls(line.substr(colon + 1));
-    std::string call;
-    while (std::getline(calls, call, ';')) {
-      std::stringstream words(call);
-      std::string name;
-      if (!(words >> name)) continue;
-      int32_t index = 0;
-      while (index < kOpCount && name != kOps[index].name) ++index;
-      if (index == kOpCount) {
-        std::fprintf(stderr, "seed %s: unknown operation %s\n", line.c_str(), name.c_str());
-        std::exit(1);
-      }
-      bytes += static_cast<char>(index);
-      for (const char* kind = kOps[index].kinds; *kind != '\0'; ++kind) {
-        std::string word;
-        if (!(words >> word)) word = *kind == 'p' ? "p" : "0";
-        bytes += static_cast<char>(Encode(*kind, word));
-      }
-    }
-    std::ofstream(std::string(folder) + "/" + line.substr(0, colon), std::ios::binary) << bytes;
-    ++written;
-  }
-  std::printf("%d seeds written to %s\n", written, folder);
-  std::exit(written > 0 ? 0 : 1);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (const char* folder = std::getenv("QVX_FUZZ_WRITE_SEEDS")) {
-    const char* seeds = std::getenv("QVX_FUZZ_SEEDS");
-    WriteSeeds(seeds != nullptr ? seeds : "seeds.txt", folder);
-  }
   g_trace = std::getenv("QVX_FUZZ_TRACE") != nullptr;
   std::thread(WatchdogLoop).detach();
   std::atexit([] {
