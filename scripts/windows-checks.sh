@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and tests the Windows DLLs (docs/windows.md):
 #   win32  QUORVEX.dll for 32-bit Windows, the product: its interface checks
-#          (exports, __stdcall sizes, imports, no x87 arithmetic) run here
+#          (exports, __stdcall sizes, imports) run here
 #          with mingw's binutils, and every test program runs under 32-bit
 #          Wine (wine32:i386, ../shared/tools/install-wine32.sh). Without
 #          32-bit Wine only the interface checks run, and the leg says so.

@@ -9,9 +9,6 @@
 #       the import library, is what its declaration in the header implies.
 #   imports  --objdump OBJDUMP --dll DLL [--dll DLL ...]: the DLLs import
 #       Windows system DLLs only.
-#   x87      --objdump OBJDUMP --nm NM --objects LIST: (32-bit) no x87
-#       arithmetic, and no math function whose result differs between C
-#       libraries.
 #   calls    --header H: prints a C program that calls every function of the
 #       header once.
 #   implib   --objdump LLVM_OBJDUMP --readobj LLVM_READOBJ --exe EXE --dll DLL
@@ -182,47 +179,6 @@ def check_imports(args):
     return fail(problems, "the DLLs import Windows system DLLs only")
 
 
-# x87 instructions that only move values or convert between 64-bit integers
-# and doubles, which SSE2 cannot do in 32-bit code. None of them rounds a
-# double differently from the SSE2 code of the 64-bit and Linux builds:
-#   fld/fst/fstp of a double, fld1/fldz, fxch: a function that returns a
-#     double returns it in st(0) under the 32-bit convention, whatever the
-#     arithmetic; loading and storing a double is exact.
-#   fild/fistp/fisttp of 64-bit integers, with fnstcw/fldcw around fistp to
-#     truncate: int64 <-> double conversions, exact or rounded once, as
-#     cvtsi2sd/cvttsd2si do it.
-MOVES = {"fld", "fld1", "fldz", "fst", "fstp", "fxch", "fild", "fistp", "fisttp", "fnstcw", "fldcw"}
-
-# Math functions whose last bit may differ between C libraries.
-INEXACT_MATH = {
-    base + suffix
-    for base in "pow exp exp2 expm1 log log10 log2 log1p sin cos tan asin acos atan atan2 sinh cosh tanh "
-    "asinh acosh atanh cbrt hypot erf erfc tgamma lgamma".split()
-    for suffix in ("", "f", "l")
-}  # fmt: skip
-
-
-def check_x87(args):
-    objects = read_objects(args.objects)
-    problems, moves = [], {}
-    for obj in objects:
-        function = "?"
-        for line in run(args.objdump, "-d", "-M", "intel", "--no-show-raw-insn", obj).splitlines():
-            label = re.match(r"^[0-9a-fA-F]+ <(.+)>:$", line)
-            function = label.group(1) if label else function
-            m = re.match(r"^\s+[0-9a-fA-F]+:\s+(f\S*)\s*(.*)$", line)
-            if m and m.group(1) in MOVES:
-                moves[m.group(1)] = moves.get(m.group(1), 0) + 1
-            elif m:
-                problems.append(f"{obj.rsplit('/', 1)[-1]}: {function}: {m.group(1)} {m.group(2)}".rstrip())
-    for symbol in run(args.nm, "--undefined-only", *objects).split():
-        if symbol.startswith("_") and symbol[1:] in INEXACT_MATH:
-            problems.append(f"calls {symbol[1:]}: its result may differ from the Linux build's C library")
-    if moves:
-        print("x87 moves and conversions (allowed):", ", ".join(f"{k} {v}" for k, v in sorted(moves.items())))
-    return fail(problems, f"no x87 arithmetic in the {len(objects)} objects of the library")
-
-
 def print_calls(args):
     functions = header_parameters(args.header)
     calls = "".join(f"  s += {name}({', '.join(['0'] * len(p))});\n" for name, p in functions.items())
@@ -260,7 +216,7 @@ def check_implib(args):
 
 
 CHECKS = {"exports": check_exports, "stdcall": check_stdcall, "imports": check_imports,
-          "x87": check_x87, "calls": print_calls, "implib": check_implib}  # fmt: skip
+          "calls": print_calls, "implib": check_implib}  # fmt: skip
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser(description="Interface checks of the Windows DLLs (see this file's top).")
