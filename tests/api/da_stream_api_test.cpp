@@ -91,6 +91,32 @@ TEST_F(DaStreamApi, StreamsEveryCodeOnceInOrderWithoutUnderrun) {
   EXPECT_EQ(Recorded(0, static_cast<int64_t>(codes) + 32), Stream(codes + 32));
 }
 
+// A put takes the whole request when it fits, else (mode 0) what fits, and
+// the room figure follows: here the ring has 100 frames free.
+TEST_F(DaStreamApi, PutsTakeTheWholeRequestOrWhatFits) {
+  const std::vector<double> volts(2 * 150, 1.0);
+  const std::vector<uint16_t> codes(2 * 150, 1000);
+  const struct {
+    bool scaled;
+    int32_t request, mode, taken;
+  } cases[] = {{true, 40, 0, 40},
+               {true, 150, 0, 100},
+               {false, 100, 0, 100},
+               {false, 100, 1, 100},
+               {true, 0, 1, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << (c.scaled ? "scaled " : "binary ") << c.request);
+    ASSERT_EQ(qvx_test::All({FinalInit(), Put(0, 2900, 0)}), QVX_OK);
+    int32_t count = c.request, room = -1;
+    EXPECT_EQ(c.scaled ? PutScaledData(0, volts.data(), 2, &count, c.mode)
+                       : PutBinaryData(codes.data(), 2, &count, c.mode),
+              QVX_OK);
+    EXPECT_EQ(count, c.taken);
+    EXPECT_EQ(GetDAFreeBufferSpace(0, &room), QVX_OK);
+    EXPECT_EQ(room, 100 - c.taken);
+  }
+}
+
 TEST_F(DaStreamApi, FailedTransferLatchesStopsTheFeedAndEndsAWaitingPut) {
   ASSERT_EQ(Put(0, 2000, 0), QVX_OK);
   // The first transfer takes a while and then fails; meanwhile a put waits

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame/call.h"
@@ -65,14 +67,6 @@ TEST_F(FrameTest, TraceLines) {
   EXPECT_EQ(LastTrace(), "begin StartDAOutputEx (1, -2, 3)");  // stop writes none
 }
 
-TEST_F(FrameTest, TraceKeepsTheLongestLineWhole) {
-  Trace("begin X (%f)", -1.0e308);
-  const std::string line = LastTrace();
-  EXPECT_GT(line.size(), 300u);
-  EXPECT_LT(line.size(), kTraceSize);
-  EXPECT_EQ(line.back(), ')');
-}
-
 // Differential mode halves an odd input count toward zero (no simulated
 // module has one: the record is changed by hand).
 TEST_F(FrameTest, DifferentialModeHalvesAnOddInputCountTowardZero) {
@@ -109,6 +103,30 @@ TEST_F(FrameTest, NoPollFollowsALatchedStop) {
   }
   ASSERT_EQ(CloseCard(3), QVX_OK);
   c.CtPollEnable = 0;  // nothing else clears it
+}
+
+using WorkerTest = qvx_test::SimTest;
+
+// An idle worker sleeps until it is woken; every call that switches a half
+// off wakes it, so it marks the half idle again as it always did.
+TEST_F(WorkerTest, AnIdleWorkerAcknowledgesEveryCallThatSwitchesAHalfOff) {
+  ASSERT_EQ(OpenCard(0), QVX_OK);
+  CardState& c = g_cards[0];
+  const auto idle = [&] { return c.AdRunState == -1 && c.DaRunState == -1; };
+  const std::pair<const char*, std::function<void()>> calls[] = {
+      {"StopDAOutput", [] { StopDAOutput(); }},
+      {"ClearChannelLists", [] { ClearChannelLists(); }},
+      {"StopADCapture of a latched card",
+       [&] {
+         c.ErrorLatch = 1;
+         StopADCapture();
+       }},
+  };
+  for (const auto& [name, call] : calls) {
+    ASSERT_TRUE(qvx_test::WaitFor(idle)) << name;
+    call();
+    EXPECT_TRUE(qvx_test::WaitFor(idle)) << name;
+  }
 }
 
 }  // namespace

@@ -8,41 +8,6 @@
 namespace qvx {
 namespace {
 
-// Runs `body` on another thread and waits for it.
-template <typename F>
-void OnOtherThread(F body) {
-  std::thread other(body);
-  other.join();
-}
-
-TEST(NamedMutex, OneObjectPerNameAndRecursive) {
-  platform::Mutex* a = platform::MutexOpen("test_named");
-  platform::Mutex* b = platform::MutexOpen("test_named");
-  platform::Mutex* other = platform::MutexOpen("test_other");
-  ASSERT_NE(a, nullptr);
-  ASSERT_NE(b, nullptr);
-
-  ASSERT_EQ(platform::MutexWait(a, 100), platform::WaitResult::kOwned);
-  ASSERT_EQ(platform::MutexWait(b, 100), platform::WaitResult::kOwned);  // recursive
-  OnOtherThread([&] {
-    EXPECT_EQ(platform::MutexWait(b, 50), platform::WaitResult::kTimedOut);
-    EXPECT_EQ(platform::MutexWait(other, 50), platform::WaitResult::kOwned);
-    platform::MutexRelease(other);
-  });
-  platform::MutexRelease(a);
-  OnOtherThread([&] {  // still owned once
-    EXPECT_EQ(platform::MutexWait(a, 50), platform::WaitResult::kTimedOut);
-  });
-  platform::MutexRelease(b);
-  OnOtherThread([&] {
-    EXPECT_EQ(platform::MutexWait(a, 50), platform::WaitResult::kOwned);
-    platform::MutexRelease(a);
-  });
-  platform::MutexClose(a);
-  platform::MutexClose(b);
-  platform::MutexClose(other);
-}
-
 TEST(Event, KeepsOneWakeUpUntilAWaitTakesIt) {
   platform::Event* event = platform::EventCreate();
   ASSERT_NE(event, nullptr);

@@ -1,5 +1,5 @@
-// Identification records and private flash, byte by byte, through
-// the library as an application uses it.
+// Cards through the library as an application uses them: opening and
+// closing, identification records and private flash, byte by byte.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -69,6 +69,59 @@ TEST_F(ModuleInfoApi, PrivateFlashRoundTripAndCounts) {
 
   EXPECT_EQ(WritePrivateFlash(0, data, 1000), QVX_ARGUMENT);
   EXPECT_EQ(ReadPrivateFlash(0, back, 1), QVX_FAILURE);  // latched
+}
+
+using LifecycleApi = qvx_test::SimTest;
+
+// One worker per open card, also when a card is opened again; closing joins
+// it, and many open/close cycles leave no thread and no handle behind. The
+// thread count is unknown under Wine (-1), where only the handles count.
+TEST_F(LifecycleApi, WorkersEndWithTheirCards) {
+#if defined(__linux__)
+  const auto threads = [] { return qvx_test::ProcStatus("Threads:"); };
+#else
+  const auto threads = [] { return int64_t{-1}; };  // Wine's /proc does not count them
+#endif
+  // The sanitizers start helper threads of their own on first use.
+  ASSERT_EQ(qvx_test::All({OpenCard(15), CloseCard(15)}), QVX_OK);
+  const int64_t before = threads();
+  ASSERT_EQ(qvx_test::All({OpenCard(0), OpenCard(1), OpenCard(1)}), QVX_OK);
+  EXPECT_EQ(threads(), before < 0 ? before : before + 2);
+  const uint32_t opens = kestro_sim_call_count("ZQ7_CreateSimpleHandle");
+  kestro_sim_log_enable(0);
+  const int cycles = qvx_test::kSanitized ? 300 : 1000;
+  for (int i = 0; i < cycles; ++i) {
+    ASSERT_EQ(OpenCard(i % QVX_MAX_CARDS), QVX_OK);
+    ASSERT_EQ(CloseCard(i % QVX_MAX_CARDS), QVX_OK);
+  }
+  EXPECT_EQ(kestro_sim_call_count("ZQ7_CreateSimpleHandle"), opens + static_cast<uint32_t>(cycles));
+  // A joined thread may stay listed for a moment.
+  EXPECT_TRUE(qvx_test::WaitFor([&] { return threads() == before; })) << threads();
+}
+
+// An open asks the driver in this order. A failed open latches its card and
+// leaves the current card as it was; so does a close.
+TEST_F(LifecycleApi, OpensAskTheDriverInOrderAndKeepTheCurrentCardOnFailure) {
+  ASSERT_EQ(OpenCard(3), QVX_OK);
+  const std::vector<std::string> log = qvx_test::CallLog();
+  ASSERT_GE(log.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 3),
+            (std::vector<std::string>{"ZQ7_CreateSimpleHandle(3)", "ZQ7_SwitchCard(3)",
+                                      "ZQ7_ReadNewFlash(3)"}));
+  EXPECT_EQ(log[3].rfind("ZQ7_Get_ModuleIdent(3,", 0), 0u) << log[3];
+  const auto current = [] {
+    EXPECT_EQ(PutOneChannel(0, 0, 1.0), QVX_OK);
+    const std::string call = qvx_test::CallLog().back();
+    return call.substr(0, call.find(','));
+  };
+  ASSERT_EQ(kestro_sim_set_module(4, KESTRO_SIM_ABSENT), 0);
+  EXPECT_EQ(OpenCard(4), QVX_FAILURE);
+  EXPECT_EQ(current(), "ZQ7_DA_TriggerChannel(3");
+  ASSERT_EQ(kestro_sim_set_module(4, KESTRO_SIM_STANDARD), 0);
+  EXPECT_EQ(SwitchCard(4), QVX_FAILURE);  // latched
+  EXPECT_EQ(qvx_test::All({OpenCard(4), CloseCard(3)}), QVX_OK);
+  EXPECT_EQ(qvx_test::CallLog().back(), "ZQ7_CloseSimpleHandle(3)");
+  EXPECT_EQ(current(), "ZQ7_DA_TriggerChannel(4");
 }
 
 }  // namespace
