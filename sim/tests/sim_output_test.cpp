@@ -76,23 +76,4 @@ TEST_F(SimOutput, FramesLeaveInOrderFromTheFirstCodeOnAndReachTheOutputs) {
   EXPECT_EQ(ZQ7_AD_TriggerChannel(0, 0, 0, 0), 1000);
 }
 
-// A looped-back input reads the code its output showed at the moment asked,
-// not the code of now: the oldest kept code before the first, the newest
-// from its moment on.
-using SimLoopBack = SimFixture;
-TEST_F(SimLoopBack, InputsReadTheOutputCodeOfTheirMoment) {
-  ASSERT_EQ(kestro_sim_set_analog_loopback(0, 1, 0), 0);
-  EXPECT_EQ(kestro_sim_signal_code(0, 1, 0.0), 32768);  // never set: the output's code
-  const double before = kestro_sim_elapsed(0);
-  ASSERT_EQ(ZQ7_DA_TriggerChannel(0, 0, 1000), 0);
-  const double first = kestro_sim_elapsed(0);
-  while (kestro_sim_elapsed(0) <= first) {
-  }
-  ASSERT_EQ(ZQ7_DA_TriggerChannel(0, 0, 2000), 0);
-  const double second = kestro_sim_elapsed(0);
-  EXPECT_EQ(kestro_sim_signal_code(0, 1, before - 1.0), 1000);
-  EXPECT_EQ(kestro_sim_signal_code(0, 1, first), 1000);
-  EXPECT_EQ(kestro_sim_signal_code(0, 1, second + 1.0), 2000);
-}
-
 }  // namespace

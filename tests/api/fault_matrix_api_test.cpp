@@ -443,22 +443,9 @@ TEST_F(TimeOuts, WaitingCallsGiveUpAndEveryCardRecovers) {
   }
   EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), lines) << messages;
 
-  // The driver answers again; nothing was latched. A put that still meets
-  // the held call gives up and is simply repeated.
+  // The driver answers again; nothing was latched.
   kestro_sim_clear_faults();
   const auto recovered = std::chrono::milliseconds(kHold + 5000);
-  ASSERT_EQ(SwitchCard(1), QVX_OK);
-  const std::vector<uint16_t> frames(kFrames, 30000);
-  bool put = false;
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        int32_t n = kFrames;
-        put = put || (PutBinaryData(frames.data(), 1, &n, 0) == QVX_OK && n == kFrames);
-        kestro_sim_output_status out{};
-        kestro_sim_output(1, &out);
-        return put && out.received >= kFrames;
-      },
-      recovered));
   for (int32_t card = 0; card < 4; ++card) {
     ASSERT_EQ(All({SwitchCard(card), StartADCapture()}), QVX_OK);
     EXPECT_EQ(All({Capture(card, &GetADBufferStatus, recovered),
@@ -537,8 +524,6 @@ TEST_F(Soak, FourCardsCaptureAndStreamWithoutLoss) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 
-  uint64_t checked = 0;
-  uint64_t output = 0;
   for (int32_t card = 0; card < kCards; ++card) {
     ASSERT_EQ(All({SwitchCard(card), StopDAOutput(), StopADCapture()}), QVX_OK);
     kestro_sim_capture_status in{};
@@ -552,20 +537,16 @@ TEST_F(Soak, FourCardsCaptureAndStreamWithoutLoss) {
     ASSERT_EQ(kestro_sim_da_record(card, 0, sent.data(), static_cast<int64_t>(sent.size())),
               static_cast<int64_t>(sent.size()));
     for (uint64_t i = 0; i < sent.size(); ++i) wrong += sent[i] != code(card, i) ? 1 : 0;
-    checked += next[card];
-    output += out.output;
+    std::printf("soak: card %d, %d s: %llu scans and %llu output codes checked\n", card, seconds,
+                static_cast<unsigned long long>(next[card]),
+                static_cast<unsigned long long>(out.output));
   }
   EXPECT_EQ(wrong, 0);
   EXPECT_EQ(failed, 0);
   // Nothing is allocated per call: the rest is allocator noise.
   EXPECT_LE(rss_max - rss_settled, 1024) << "KiB gained";
-  std::printf(
-      "soak: %d s, %d cards, %llu scans (%llu values) and %llu output codes checked, "
-      "resident less the output record %lld -> %lld KiB\n",
-      seconds, kCards, static_cast<unsigned long long>(checked),
-      static_cast<unsigned long long>(checked * kMixed.size()),
-      static_cast<unsigned long long>(output), static_cast<long long>(rss_settled),
-      static_cast<long long>(rss_max));
+  std::printf("soak: resident less the output record %lld -> %lld KiB\n",
+              static_cast<long long>(rss_settled), static_cast<long long>(rss_max));
 }
 
 }  // namespace

@@ -130,7 +130,7 @@ TEST(Qvx, CaptureFilesHoldEveryScanOfThePattern) {
 
 #if defined(QVX_HAVE_HDF5)
 // Ctrl-C ends an open-ended capture cleanly; the HDF5 file written so far
-// reads back with its attributes and every scan.
+// reads back with its rate, range and every scan.
 TEST(Qvx, Hdf5CaptureStoppedByCtrlCReadsBack) {
   const std::string path = Temp("capture.h5");
   std::remove(path.c_str());
@@ -150,15 +150,6 @@ TEST(Qvx, Hdf5CaptureStoppedByCtrlCReadsBack) {
   for (uint64_t i = 0; i < scans; ++i) {
     ASSERT_EQ(values[i], Volts(kestro_sim_pattern_ad(i, 0), 0.5)) << i;
   }
-  auto text = [file](const char* object, const char* name) {  // a fixed-length text attribute
-    hsize_t dims = 0;
-    H5T_class_t kind{};
-    size_t size = 0;
-    H5LTget_attribute_info(file, object, name, &dims, &kind, &size);
-    std::string value(size + 1, '\0');
-    H5LTget_attribute_string(file, object, name, value.data());
-    return value.substr(0, size);
-  };
   for (const char* object : {"/", "ai0"}) {  // the file and the data set
     double rate = 0;
     uint64_t first = 1;
@@ -166,12 +157,10 @@ TEST(Qvx, Hdf5CaptureStoppedByCtrlCReadsBack) {
     H5LTget_attribute(file, object, "first_scan", H5T_NATIVE_UINT64, &first);
     EXPECT_EQ(rate, 1000.0) << object;
     EXPECT_EQ(first, 0u) << object;
-    EXPECT_EQ(text(object, "start_time").size(), 20u) << object;  // 2024-01-31T12:00:00Z
   }
   double range = 0;
   H5LTget_attribute_double(file, "ai0", "range_volts", &range);
   EXPECT_EQ(range, 5.0);
-  EXPECT_EQ(text("ai0", "unit"), "V");
   H5Fclose(file);
 }
 #endif
