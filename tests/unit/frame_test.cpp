@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "frame/call.h"
@@ -111,14 +109,16 @@ using WorkerTest = qvx_test::SimTest;
 // off wakes it, so it marks the half idle again as it always did.
 TEST_F(WorkerTest, AnIdleWorkerAcknowledgesEveryCallThatSwitchesAHalfOff) {
   ASSERT_EQ(OpenCard(0), QVX_OK);
-  CardState& c = g_cards[0];
-  const auto idle = [&] { return c.AdRunState == -1 && c.DaRunState == -1; };
-  const std::pair<const char*, std::function<void()>> calls[] = {
+  const auto idle = [] { return g_cards[0].AdRunState == -1 && g_cards[0].DaRunState == -1; };
+  const struct {
+    const char* name;
+    void (*call)();
+  } calls[] = {
       {"StopDAOutput", [] { StopDAOutput(); }},
       {"ClearChannelLists", [] { ClearChannelLists(); }},
       {"StopADCapture of a latched card",
-       [&] {
-         c.ErrorLatch = 1;
+       [] {
+         g_cards[0].ErrorLatch = 1;
          StopADCapture();
        }},
   };
